@@ -1,0 +1,62 @@
+#include "BootstrapScript.h"
+
+namespace BootstrapScript
+{
+    static juce::String escapeLineTerminators (juce::String text)
+    {
+        return text.replace ("\n", "\\n")
+                   .replace ("\r", "\\r")
+                   .replace (juce::String::charToString ((juce::juce_wchar) 0x2028), "\\u2028")
+                   .replace (juce::String::charToString ((juce::juce_wchar) 0x2029), "\\u2029");
+    }
+
+    juce::String escapeName (const juce::String& name)
+    {
+        // Backslashes first, so the ones added for quotes are not doubled again.
+        return escapeLineTerminators (name.replace ("\\", "\\\\").replace ("\"", "\\\""));
+    }
+
+    juce::String portList (const juce::StringArray& names)
+    {
+        juce::String list ("[");
+
+        for (int i = 0; i < names.size(); ++i)
+        {
+            if (i > 0)
+                list << ",";
+
+            list << "{\"id\":" << i << ",\"name\":\"" << escapeName (names[i]) << "\"}";
+        }
+
+        return list + "]";
+    }
+
+    juce::String buildPortsScript (const juce::StringArray& outputNames,
+                                   const juce::StringArray& inputNames,
+                                   const juce::String& shimText)
+    {
+        return "var _juceMidiPorts = " + portList (outputNames)
+             + ";\nvar _juceMidiInputPorts = " + portList (inputNames)
+             + ";\n" + shimText;
+    }
+
+    juce::String toStringLiteral (const juce::String& text)
+    {
+        // JSON string escaping covers quotes, backslashes and control characters;
+        // U+2028/U+2029 are legal in JSON strings but not in older script parsers.
+        auto literal = juce::JSON::toString (juce::var (text));
+        return literal.replace (juce::String::charToString ((juce::juce_wchar) 0x2028), "\\u2028")
+                      .replace (juce::String::charToString ((juce::juce_wchar) 0x2029), "\\u2029");
+    }
+
+    juce::String instanceBlock (const juce::String& instanceId, const juce::String& webState)
+    {
+        const auto stateValue = webState.trim().isEmpty()
+                                  ? juce::String ("null")
+                                  : "(function () { try { return JSON.parse (" + toStringLiteral (webState)
+                                        + "); } catch (e) { return null; } })()";
+
+        return "\nvar _lwInstanceId = " + toStringLiteral (instanceId) + ";\n"
+             + "var _lwInstanceState = " + stateValue + ";\n";
+    }
+}

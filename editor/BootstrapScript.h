@@ -1,0 +1,38 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+//==============================================================================
+/** The script injected into every page the editor loads, before the page's own
+    scripts: the MIDI port lists, the Web MIDI shim and, in a plug-in, the
+    instance id and the page's saved settings. Pure text functions.
+*/
+namespace BootstrapScript
+{
+    /** A device name made safe inside a double-quoted script string: backslash
+        and double quote are escaped, and so are the line terminators (LF, CR,
+        U+2028, U+2029), which would otherwise end the string and break the script.
+    */
+    juce::String escapeName (const juce::String& name);
+
+    /** [{"id":0,"name":"..."},...] with each port's position as its id. */
+    juce::String portList (const juce::StringArray& names);
+
+    /** The port-list declarations followed by the shim text. */
+    juce::String buildPortsScript (const juce::StringArray& outputNames,
+                                   const juce::StringArray& inputNames,
+                                   const juce::String& shimText);
+
+    /** The plug-in's instance block: _lwInstanceId as a string and
+        _lwInstanceState as the value of the saved settings.
+
+        The settings text never runs as code: it travels as a string literal
+        that the page parses as JSON, so a state that is not valid JSON (or a
+        crafted one) gives null instead of breaking or hijacking the page.
+        Empty or whitespace-only settings give null.
+    */
+    juce::String instanceBlock (const juce::String& instanceId, const juce::String& webState);
+
+    /** Any text as a double-quoted script string literal. */
+    juce::String toStringLiteral (const juce::String& text);
+}

@@ -1,0 +1,160 @@
+#include "PageBridge.h"
+
+#include "../processor/PluginProcessor.h"
+#include "../processor/VarConversions.h"
+
+namespace
+{
+    const juce::Identifier midiReceiveEvent { "midiReceive" },
+                           midiPortsChangedEvent { "midiPortsChanged" };
+
+    juce::var makeObject (std::initializer_list<std::pair<const char*, juce::var>> properties)
+    {
+        auto object = std::make_unique<juce::DynamicObject>();
+
+        for (auto& [name, value] : properties)
+            object->setProperty (name, value);
+
+        return object.release();
+    }
+
+    juce::var bytesToVar (const juce::uint8* data, size_t size)
+    {
+        juce::Array<juce::var> bytes;
+        bytes.ensureStorageAllocated ((int) size);
+
+        for (size_t i = 0; i < size; ++i)
+            bytes.add ((int) data[i]);
+
+        return bytes;
+    }
+
+    juce::var portEntries (const juce::StringArray& names)
+    {
+        juce::Array<juce::var> entries;
+
+        for (int i = 0; i < names.size(); ++i)
+            entries.add (makeObject ({ { "id", i }, { "name", names[i] } }));
+
+        return entries;
+    }
+}
+
+//==============================================================================
+PageBridge::PageBridge (LUTEWYRMRPGAudioProcessor& p, bool isPlugin, EventSink s)
+    : processor (p), sink (std::move (s)), ports (p.getMidiDevices(), isPlugin)
+{
+}
+
+PageBridge::~PageBridge()
+{
+    ports.stopInputs();
+}
+
+void PageBridge::emit (const juce::Identifier& eventId, const juce::var& payload)
+{
+    if (sink != nullptr)
+        sink (eventId, payload);
+}
+
+//==============================================================================
+void PageBridge::handleMidiSend (const juce::var& payload)
+{
+    const auto port = varToInt (payload.getProperty ("port", {}));
+    const auto* data = payload.getProperty ("data", {}).getArray();
+
+    if (data == nullptr || port < 0 || port >= ports.getNumOutputs())
+        return;
+
+    auto* output = ports.getOrOpenOutput (port);
+
+    if (output == nullptr || data->isEmpty())
+        return;
+
+    // The page's bytes go out as one message, unexamined: any length, any status.
+    juce::HeapBlock<juce::uint8> bytes ((size_t) data->size());
+
+    for (int i = 0; i < data->size(); ++i)
+        bytes[i] = (juce::uint8) (varToInt (data->getReference (i)) & 0xff);
+
+    output->sendMessageNow (juce::MidiMessage (bytes.get(), data->size(), 0.0));
+}
+
+void PageBridge::handleOpenMidiInput (const juce::var& payload)
+{
+    const auto port = varToInt (payload.getProperty ("port", {}));
+
+    if (port < 0 || port >= ports.getNumInputs())
+        return;
+
+    ports.openInput (port, *this);
+}
+
+void PageBridge::handleStateChanged (const juce::var& payload)
+{
+    processor.setWebState (payload.getProperty ("state", {}).toString());
+}
+
+void PageBridge::handleFileDownload (const juce::var& payload)
+{
+    const auto filename = payload.getProperty ("filename", {}).toString();
+    const auto content = payload.getProperty ("content", {}).toString();
+
+    if (filename.isEmpty())
+        return;
+
+    const auto initialFile = juce::File::getSpecialLocation (juce::File::userDesktopDirectory)
+                                 .getChildFile (filename);
+
+    auto chooser = std::make_shared<juce::FileChooser> ("Save " + filename, initialFile, "", true, false, nullptr);
+
+    // The completion keeps the chooser alive until the dialog is done; the
+    // framework drops the completion afterwards, which releases it.
+    chooser->launchAsync (juce::FileBrowserComponent::saveMode | juce::FileBrowserComponent::canSelectFiles,
+                          [chooser, content] (const juce::FileChooser&)
+                          {
+                              const auto file = chooser->getResult();
+
+                              if (file.getFullPathName().isNotEmpty())
+                                  file.replaceWithText (content, false, false, "\r\n");
+                          });
+}
+
+//==============================================================================
+void PageBridge::handleIncomingMidiMessage (MidiInputDevice* source, const juce::MidiMessage& message)
+{
+    const auto port = ports.findInputPort (source);
+
+    if (port < 0)
+        return;
+
+    std::vector<juce::uint8> bytes (message.getRawData(), message.getRawData() + message.getRawDataSize());
+
+    // The port number is fixed now: a later renumbering does not move the message.
+    juce::MessageManager::callAsync ([weak = weakThis, port, bytes = std::move (bytes)]
+    {
+        if (auto* bridge = weak.get())
+            bridge->emit (midiReceiveEvent, makeObject ({ { "port", port },
+                                                          { "data", bytesToVar (bytes.data(), bytes.size()) } }));
+    });
+}
+
+//==============================================================================
+void PageBridge::pollMidiDevices()
+{
+    if (ports.refresh())
+        emitPortsChanged();
+}
+
+void PageBridge::emitPortsChanged()
+{
+    emit (midiPortsChangedEvent, makeObject ({ { "outputs", portEntries (ports.getOutputNames()) },
+                                               { "inputs",  portEntries (ports.getInputNames()) } }));
+}
+
+void PageBridge::drainHostMidi()
+{
+    for (auto& message : processor.popHostMidi())
+        emit (midiReceiveEvent, makeObject ({ { "port", 0 },
+                                              { "data", bytesToVar (message.data(), message.size()) } }));
+}

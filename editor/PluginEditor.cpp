@@ -1,0 +1,164 @@
+#include "PluginEditor.h"
+
+#include "BootstrapScript.h"
+#include "WindowPolicy.h"
+
+#include <PageData.h>
+
+//==============================================================================
+LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAudioProcessor& p)
+    : AudioProcessorEditor (p),
+      isPlugin (p.wrapperType != juce::AudioProcessor::wrapperType_Standalone),
+      processor (p),
+      bridge (p, isPlugin, [this] (const juce::Identifier& eventId, const juce::var& payload)
+              {
+                  if (browser != nullptr)
+                      browser->emitEventIfBrowserIsVisible (eventId, payload);
+              })
+{
+    browser = std::make_unique<juce::WebBrowserComponent> (createBrowserOptions());
+
+    const auto size = WindowPolicy::initialEditorSize (isPlugin, processor.getEditorWidth(),
+                                                       processor.getEditorHeight(),
+                                                       WindowPolicy::primaryUserArea());
+    setSize (size.getWidth(), size.getHeight());
+    setResizable (true, true);
+    addAndMakeVisible (*browser);
+    browser->goToURL (LUTEWYRM_PAGE_URL);
+
+    startTimer (devicePollTimer, devicePollIntervalMs);
+
+    if (isPlugin)
+        startTimer (hostMidiTimer, hostMidiIntervalMs);
+
+    constructionComplete = true;
+
+    if (isPlugin)
+        juce::Timer::callAfterDelay (sizeRestoreDelayMs, [safeThis = SafePointer (this)]
+        {
+            if (safeThis != nullptr)
+                safeThis->restoreSavedSize();
+        });
+}
+
+LUTEWYRMRPGAudioProcessorEditor::~LUTEWYRMRPGAudioProcessorEditor()
+{
+    // No device may call back into a half-destroyed editor, and no page event
+    // may reach the bridge once the port lists start going away.
+    bridge.stopInputs();
+    browser.reset();
+}
+
+//==============================================================================
+juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowserOptions()
+{
+    const juce::String shim (PageData::webmidishim_js, (size_t) PageData::webmidishim_jsSize);
+
+    auto script = BootstrapScript::buildPortsScript (bridge.getPorts().getOutputNames(),
+                                                     bridge.getPorts().getInputNames(),
+                                                     shim);
+
+    if (isPlugin)
+        script << BootstrapScript::instanceBlock (processor.getInstanceId(), processor.getWebState());
+
+    // WebView2 on Windows; elsewhere the platform's own engine (WebKitGTK on Linux).
+    // The data folder is shared by every instance of the user, standalone or
+    // plug-in, so the page's cookies and web storage survive restarts.
+   #if JUCE_WINDOWS
+    const auto backend = juce::WebBrowserComponent::Options::Backend::webview2;
+    const auto dataFolder = juce::File::getSpecialLocation (juce::File::windowsLocalAppData)
+                                .getChildFile ("LUTE WYRM RPG");
+   #else
+    const auto backend = juce::WebBrowserComponent::Options::Backend::defaultBackend;
+    const juce::File dataFolder;
+   #endif
+
+    return juce::WebBrowserComponent::Options()
+        .withBackend (backend)
+        .withWinWebView2Options (juce::WebBrowserComponent::Options::WinWebView2()
+                                     .withUserDataFolder (dataFolder))
+        .withNativeIntegrationEnabled()
+        .withUserScript (script)
+        .withEventListener ("midiSend",       [this] (const juce::var& v) { bridge.handleMidiSend (v); })
+        .withEventListener ("midiOpenInput",  [this] (const juce::var& v) { bridge.handleOpenMidiInput (v); })
+        .withEventListener ("fileDownload",   [] (const juce::var& v)     { PageBridge::handleFileDownload (v); })
+        .withEventListener ("lwStateChanged", [this] (const juce::var& v) { bridge.handleStateChanged (v); });
+}
+
+//==============================================================================
+void LUTEWYRMRPGAudioProcessorEditor::resized()
+{
+    browser->setBounds (getLocalBounds());
+
+    // Only sizes the host or the user chose are remembered, and only in a plug-in.
+    if (constructionComplete && isPlugin)
+        processor.setEditorSize (getWidth(), getHeight());
+}
+
+void LUTEWYRMRPGAudioProcessorEditor::restoreSavedSize()
+{
+    const auto width = processor.getEditorWidth(), height = processor.getEditorHeight();
+
+    if (width <= 0 || height <= 0)
+        return;
+
+    // The saved size may have been limited to the display at construction, or
+    // the host may have restored another one since: apply it exactly.
+    if (getWidth() != width || getHeight() != height)
+        setSize (width, height);
+}
+
+//==============================================================================
+void LUTEWYRMRPGAudioProcessorEditor::parentHierarchyChanged()
+{
+    if (windowConfigured)
+        return;
+
+    auto* window = WindowPolicy::findEnclosingWindow (*this);
+
+    if (window == nullptr)
+        return;
+
+    windowConfigured = true;
+    window->setUsingNativeTitleBar (true);
+    window->setTitleBarButtonsRequired (juce::DocumentWindow::allButtons, false);
+    WindowPolicy::hideOptionsButtons (window);
+
+    juce::Timer::callAfterDelay (windowAdjustDelayMs, [safeThis = SafePointer (this)]
+    {
+        if (safeThis != nullptr)
+            safeThis->adjustWindow();
+    });
+}
+
+void LUTEWYRMRPGAudioProcessorEditor::adjustWindow()
+{
+    auto* window = WindowPolicy::findEnclosingWindow (*this);
+
+    if (window == nullptr)
+        return;
+
+    // The wrapper may have rebuilt its title bar since, so look again.
+    WindowPolicy::hideOptionsButtons (window);
+
+    if (window->isFullScreen())
+        return;
+
+    const auto userArea = WindowPolicy::primaryUserArea();
+    const auto target = WindowPolicy::windowTargetSize (userArea);
+    const auto minimum = WindowPolicy::windowMinimumSize (target);
+
+    window->setResizeLimits (minimum.getWidth(), minimum.getHeight(), 100000, 100000);
+
+    if (WindowPolicy::shouldCentreWindow (window->getWidth(), window->getHeight()))
+        window->centreWithSize (target.getWidth(), target.getHeight());
+}
+
+//==============================================================================
+void LUTEWYRMRPGAudioProcessorEditor::timerCallback (int timerID)
+{
+    if (timerID == hostMidiTimer)
+        bridge.drainHostMidi();
+    else
+        bridge.pollMidiDevices();
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "../processor/PluginProcessor.h"
+#include "PageBridge.h"
+
+//==============================================================================
+/** The whole user interface: one web view showing the game page.
+
+    The page gets the MIDI port lists, the Web MIDI shim and (in a plug-in) its
+    instance id and saved settings from a script injected before its own; its
+    events go to the PageBridge. In the standalone application the editor also
+    gives the wrapper's window a native title bar and hides its "Options" button.
+*/
+class LUTEWYRMRPGAudioProcessorEditor final : public juce::AudioProcessorEditor,
+                                              private juce::MultiTimer
+{
+public:
+    explicit LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAudioProcessor&);
+    ~LUTEWYRMRPGAudioProcessorEditor() override;
+
+    void resized() override;
+    void parentHierarchyChanged() override;
+
+    juce::WebBrowserComponent& getBrowser() noexcept   { return *browser; }
+    PageBridge& getBridge() noexcept                    { return bridge; }
+
+    static constexpr int devicePollTimer = 0, devicePollIntervalMs = 2000;
+    static constexpr int hostMidiTimer = 1,   hostMidiIntervalMs = 16;
+    static constexpr int sizeRestoreDelayMs = 300, windowAdjustDelayMs = 250;
+
+private:
+    void timerCallback (int timerID) override;
+    juce::WebBrowserComponent::Options createBrowserOptions();
+    void restoreSavedSize();
+    void adjustWindow();
+
+    bool windowConfigured = false;
+    bool constructionComplete = false;
+    const bool isPlugin;
+    LUTEWYRMRPGAudioProcessor& processor;
+
+    // Holds the port lists; declared before the browser, so it outlives it.
+    PageBridge bridge;
+    std::unique_ptr<juce::WebBrowserComponent> browser;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LUTEWYRMRPGAudioProcessorEditor)
+};

@@ -1,0 +1,79 @@
+#include "SystemMidiDevices.h"
+
+namespace
+{
+    class SystemOutput final : public MidiOutputDevice
+    {
+    public:
+        explicit SystemOutput (std::unique_ptr<juce::MidiOutput> d) : device (std::move (d)) {}
+
+        juce::MidiDeviceInfo getDeviceInfo() const override         { return device->getDeviceInfo(); }
+        void sendMessageNow (const juce::MidiMessage& m) override    { device->sendMessageNow (m); }
+        void startBackgroundThread() override                        { device->startBackgroundThread(); }
+
+        void sendBlockOfMessages (const juce::MidiBuffer& buffer, double startMs, double sampleRate) override
+        {
+            device->sendBlockOfMessages (buffer, startMs, sampleRate);
+        }
+
+    private:
+        std::unique_ptr<juce::MidiOutput> device;
+    };
+
+    // The JUCE device calls back with its own juce::MidiInput*, which the layer's
+    // users never see; this wrapper hands them itself instead.
+    class SystemInput final : public MidiInputDevice,
+                              private juce::MidiInputCallback
+    {
+    public:
+        SystemInput (const juce::String& identifier, MidiInputDeviceCallback& cb)
+            : callback (cb), device (juce::MidiInput::openDevice (identifier, this))
+        {
+        }
+
+        bool isOpen() const                                  { return device != nullptr; }
+        juce::MidiDeviceInfo getDeviceInfo() const override  { return device->getDeviceInfo(); }
+        void start() override                                { device->start(); }
+        void stop() override                                 { device->stop(); }
+
+    private:
+        void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
+        {
+            callback.handleIncomingMidiMessage (this, message);
+        }
+
+        MidiInputDeviceCallback& callback;
+        std::unique_ptr<juce::MidiInput> device;
+    };
+}
+
+SystemMidiDevices& SystemMidiDevices::getInstance()
+{
+    static SystemMidiDevices instance;
+    return instance;
+}
+
+juce::Array<juce::MidiDeviceInfo> SystemMidiDevices::getAvailableOutputs()
+{
+    return juce::MidiOutput::getAvailableDevices();
+}
+
+juce::Array<juce::MidiDeviceInfo> SystemMidiDevices::getAvailableInputs()
+{
+    return juce::MidiInput::getAvailableDevices();
+}
+
+std::unique_ptr<MidiOutputDevice> SystemMidiDevices::openOutput (const juce::String& identifier)
+{
+    if (auto device = juce::MidiOutput::openDevice (identifier))
+        return std::make_unique<SystemOutput> (std::move (device));
+
+    return nullptr;
+}
+
+std::unique_ptr<MidiInputDevice> SystemMidiDevices::openInput (const juce::String& identifier,
+                                                               MidiInputDeviceCallback& callback)
+{
+    auto input = std::make_unique<SystemInput> (identifier, callback);
+    return input->isOpen() ? std::move (input) : nullptr;
+}

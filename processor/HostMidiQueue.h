@@ -1,0 +1,38 @@
+#pragma once
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <array>
+#include <vector>
+
+//==============================================================================
+/** One queued host-track message: its length (1 to 3), then its bytes, zero-filled. */
+struct HostMidiSlot
+{
+    juce::uint8 bytes[4] {};
+};
+
+static_assert (sizeof (HostMidiSlot) == 4);
+
+//==============================================================================
+/** Hands short host-track messages from the audio thread to the editor.
+
+    Single producer (the audio thread), single consumer (the message thread).
+    The audio side never allocates and never locks; when the consumer falls
+    behind, new messages are dropped and the oldest stay queued.
+*/
+class HostMidiQueue
+{
+public:
+    static constexpr int capacity = 2048;     // holds capacity - 1 messages at most
+
+    /** Audio thread: queues every event of 1 to 3 bytes, in buffer order. */
+    void push (const juce::MidiBuffer& midi) noexcept;
+
+    /** Message thread: everything queued so far, in arrival order. */
+    std::vector<std::vector<juce::uint8>> popAll();
+
+private:
+    juce::AbstractFifo fifo { capacity };
+    std::array<HostMidiSlot, capacity> slots {};
+};

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include "../midi/MidiDevices.h"
+#include "HostMidiQueue.h"
+#include "StateBlob.h"
+
+//==============================================================================
+/** The plug-in's processing object.
+
+    It makes no sound. It keeps the game page's settings, an instance id and the
+    editor size in the plug-in state, forwards performance messages from the host
+    track to the hardware output the page chose, and queues the track's short
+    messages for the editor to hand to the page.
+*/
+class LUTEWYRMRPGAudioProcessor final : public juce::AudioProcessor
+{
+public:
+    explicit LUTEWYRMRPGAudioProcessor (MidiDevices& devices = defaultMidiDevices());
+    ~LUTEWYRMRPGAudioProcessor() override;
+
+    //==============================================================================
+    const juce::String getName() const override                 { return "Lutewyrm RPG"; }
+
+    void prepareToPlay (double sampleRate, int samplesPerBlock) override;
+    void releaseResources() override                            {}
+    void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    using AudioProcessor::processBlock;
+
+    double getTailLengthSeconds() const override                { return 0.0; }
+    bool acceptsMidi() const override                           { return true; }
+    bool producesMidi() const override                          { return true; }
+
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override                             { return true; }
+
+    int getNumPrograms() override                               { return 1; }
+    int getCurrentProgram() override                            { return 0; }
+    void setCurrentProgram (int) override                       {}
+    const juce::String getProgramName (int) override            { return {}; }
+    void changeProgramName (int, const juce::String&) override  {}
+
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    //==============================================================================
+    // For the editor; all may be called from any thread.
+    int getEditorWidth() const;
+    int getEditorHeight() const;
+    void setEditorSize (int width, int height);
+    juce::String getInstanceId() const;
+    juce::String getWebState() const;
+
+    /** Stores the page's settings and re-applies the output routing from them. */
+    void setWebState (const juce::String& text);
+
+    /** Opens, swaps or closes the forwarding output to match the page state. */
+    void applyRoutingFromState();
+
+    /** Message thread, single consumer: the host-track messages queued since the last call. */
+    std::vector<std::vector<juce::uint8>> popHostMidi()         { return hostMidi.popAll(); }
+
+    MidiDevices& getMidiDevices() const noexcept                { return midiDevices; }
+
+    /** The device layer used when none is given: the computer's real devices. */
+    static MidiDevices& defaultMidiDevices();
+
+private:
+    //==============================================================================
+    MidiDevices& midiDevices;
+
+    juce::CriticalSection stateLock;
+    PersistedState persisted;                       // guarded by stateLock
+
+    HostMidiQueue hostMidi;
+
+    juce::CriticalSection forwardLock;              // only ever tried by the audio thread
+    std::unique_ptr<MidiOutputDevice> forwardOutput;
+    juce::String forwardOutputName;
+    std::atomic<int> forwardChannel { 0 };
+
+    juce::MidiBuffer forwardScratch;                // audio thread only; reserved in prepareToPlay
+
+    // Runs of applyRoutingFromState may come from the message thread and from a
+    // host's thread at once; this keeps each run whole. The audio thread never takes it.
+    juce::CriticalSection routingLock;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LUTEWYRMRPGAudioProcessor)
+};

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, and fetches the JUCE 8 source.
+#
+# Idempotent: every step checks first and only does work that is missing.
+# JUCE 8 is not packaged for Debian 12, so we take the source package of the
+# next Debian release through apt (with Debian's own patches applied) into
+# third_party/juce, then apply our own small patch series from patches/.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+juce_dir="$here/third_party/juce"
+juce_release="trixie"
+
+say()  { printf '[setup] %s\n' "$*"; }
+fail() { printf '[setup] error: %s\n' "$*" >&2; exit 1; }
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || fail "not root and no sudo: install the packages listed in scripts/setup.sh by hand"
+    sudo_cmd=(sudo)
+fi
+
+build_packages=(
+    build-essential cmake ninja-build ccache pkg-config dpkg-dev
+    libasound2-dev libfreetype-dev libfontconfig-dev libx11-dev libxext-dev
+    libxrandr-dev libxinerama-dev libxcursor-dev libxrender-dev
+    libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev
+    libpng-dev libjpeg-dev zlib1g-dev
+)
+test_packages=(
+    libgtest-dev libbenchmark-dev nodejs python3
+    xvfb xauth xdotool zenity x11-apps imagemagick
+    lv2-dev lilv-utils clang libclang-rt-14-dev
+)
+
+install_missing() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    say "installing: ${missing[*]}"
+    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The Debian archive address this machine already uses; we never name a mirror.
+debian_archive_uri() {
+    local uri=""
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+        uri=$(awk '/^URIs:/ { for (i = 2; i <= NF; ++i) if ($i !~ /-security\/?$/) { print $i; exit } }' \
+                  /etc/apt/sources.list.d/debian.sources)
+    fi
+    if [ -z "$uri" ]; then
+        uri=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null \
+              | awk '$1 == "deb" && $0 !~ /security/ { for (i = 2; i <= NF; ++i) if ($i ~ /^[a-z]+:\/\//) { print $i; exit } }')
+    fi
+    [ -n "$uri" ] || fail "cannot find the Debian archive address in the apt configuration"
+    printf '%s\n' "$uri"
+}
+
+fetch_juce() {
+    if [ -f "$juce_dir/.lutewyrm-ready" ]; then
+        say "JUCE source present: $juce_dir ($(cat "$juce_dir/.lutewyrm-ready"))"
+        return 0
+    fi
+    local uri work
+    uri=$(debian_archive_uri)
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' RETURN
+    say "fetching the juce source package of Debian $juce_release from $uri"
+    mkdir -p "$work/lists/partial" "$work/cache/archives/partial" "$work/sources.list.d"
+    printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
+        "$uri" "$juce_release" > "$work/sources.list"
+    cat > "$work/apt.conf" <<CONF
+Dir::Etc::SourceList "$work/sources.list";
+Dir::Etc::SourceParts "$work/sources.list.d";
+Dir::State::Lists "$work/lists";
+Dir::Cache "$work/cache";
+CONF
+    APT_CONFIG="$work/apt.conf" apt-get update -qq -o APT::Sandbox::User=root
+    (cd "$work" && APT_CONFIG="$work/apt.conf" apt-get source -qq -o APT::Sandbox::User=root juce >/dev/null)
+    local src
+    src=$(find "$work" -maxdepth 1 -type d -name 'juce-*' | head -n 1)
+    [ -n "$src" ] && [ -f "$src/CMakeLists.txt" ] || fail "apt-get source juce did not give a source tree"
+    local version
+    version=$(cd "$src" && dpkg-parsechangelog -S Version)
+    rm -rf "$juce_dir.tmp"
+    mkdir -p "$(dirname "$juce_dir")"
+    mv "$src" "$juce_dir.tmp"
+    apply_patches "$juce_dir.tmp"
+    rm -rf "$juce_dir"
+    mv "$juce_dir.tmp" "$juce_dir"
+    printf 'juce %s + %s\n' "$version" "$(patch_series_id)" > "$juce_dir/.lutewyrm-ready"
+    say "JUCE $version ready in $juce_dir"
+}
+
+patch_series_id() {
+    if compgen -G "$here/patches/*.patch" >/dev/null; then
+        cat "$here"/patches/*.patch | sha256sum | cut -c1-12
+    else
+        echo "no patches"
+    fi
+}
+
+# Our fixes to JUCE itself, applied in order; each must apply cleanly, and is
+# then checked by reversing it in a dry run (so it is really in the tree).
+apply_patches() {
+    local tree="$1"
+    compgen -G "$here/patches/*.patch" >/dev/null || return 0
+    for p in "$here"/patches/*.patch; do
+        say "applying $(basename "$p")"
+        patch -d "$tree" -p1 --forward --dry-run --quiet < "$p" >/dev/null \
+            || fail "patch $(basename "$p") does not apply to this JUCE tree"
+        patch -d "$tree" -p1 --forward --quiet < "$p" >/dev/null
+    done
+    verify_patches "$tree"
+}
+
+verify_patches() {
+    local tree="$1"
+    compgen -G "$here/patches/*.patch" >/dev/null || return 0
+    local reversed=()
+    # Reverse in the opposite order, on a scratch copy of the touched files.
+    local scratch
+    scratch=$(mktemp -d)
+    cp -a "$tree/modules" "$scratch/"
+    for p in $(ls -r "$here"/patches/*.patch); do
+        patch -d "$scratch" -p1 -R --quiet < "$p" >/dev/null \
+            || { rm -rf "$scratch"; fail "patch $(basename "$p") is not in the JUCE tree"; }
+        reversed+=("$(basename "$p")")
+    done
+    rm -rf "$scratch"
+    say "verified: ${reversed[*]}"
+}
+
+install_missing "${build_packages[@]}"
+if [ "${LUTEWYRM_SETUP_TESTS:-1}" = "1" ]; then
+    install_missing "${test_packages[@]}"
+fi
+
+# A tree fetched before the patch series changed is fetched again.
+if [ -f "$juce_dir/.lutewyrm-ready" ] && ! grep -q "$(patch_series_id)" "$juce_dir/.lutewyrm-ready"; then
+    say "patch series changed: fetching JUCE again"
+    rm -rf "$juce_dir"
+fi
+fetch_juce

@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""The shipped standalone application, end to end, on the display in $DISPLAY.
+
+Starts the real binary with a fresh home folder against the locally served
+stand-in page, lets the page report its settings over the bridge, closes the
+window the way a window manager's close button does, and checks what the
+framework's wrapper saved: "filterState" holding a state blob with the page's
+settings. A second start must keep the instance id.
+"""
+import argparse
+import importlib.util
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import x11  # noqa: E402
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def start_page_server(port):
+    spec = importlib.util.spec_from_file_location("serve_page", os.path.join(REPO, "scripts", "serve_page.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    server = module.http.server.ThreadingHTTPServer(("127.0.0.1", port), module.Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def read_filter_state(home):
+    settings = os.path.join(home, ".config", "Lutewyrm RPG.settings")
+    values = {v.get("name"): v.get("val") for v in ET.parse(settings).getroot().iter("VALUE")}
+    assert "filterState" in values, f"no filterState in {settings}: {sorted(values)}"
+    return values
+
+
+def decode_blob(text):
+    # JUCE's MemoryBlock::toBase64Encoding: "<size>.<its own base-64 alphabet>".
+    size, _, data = text.partition(".")
+    alphabet = ".ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+"
+    out = bytearray(int(size))
+    for i, ch in enumerate(data):
+        value = alphabet.index(ch)
+        for b in range(6):
+            bit = i * 6 + b
+            if bit // 8 < len(out) and value & (1 << b):
+                out[bit // 8] |= 1 << (bit % 8)
+    return bytes(out)
+
+
+def run_once(binary, home, screenshot_path=None):
+    env = dict(os.environ, HOME=home)
+    for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"):
+        env.pop(key, None)
+    x11.prepare_display()
+    proc = subprocess.Popen([binary], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    try:
+        windows = x11.find_windows("Lutewyrm RPG")
+        assert windows, "the application window did not appear"
+        time.sleep(5)   # page load and the page's first settings report
+        if screenshot_path:
+            print("screenshot:", x11.screenshot(screenshot_path))
+        # Our own window is the one of our process; the web engine's child has
+        # windows of the same name.
+        for window in x11.find_windows("Lutewyrm RPG"):
+            if x11.window_pid(window) == proc.pid:
+                x11.request_close(window)
+        code = proc.wait(timeout=20)
+        assert code == 0, f"exit code {code}"
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        output = proc.stdout.read().decode(errors="replace")
+        if output.strip():
+            print(output)
+    values = read_filter_state(home)
+    blob = decode_blob(values["filterState"])
+    return values, blob
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--screenshot")
+    args = parser.parse_args()
+
+    server = start_page_server(args.port)
+    home = tempfile.mkdtemp(prefix="lutewyrm-home-")
+    try:
+        values, blob = run_once(args.binary, home, args.screenshot)
+        text = blob.decode("utf-8")
+        assert "\r\n" in text and not text.endswith("\n"), repr(text)
+        state = json.loads(text)
+        assert list(state) == ["instanceId", "state", "editorW", "editorH"], state
+        assert re.fullmatch(r"[0-9a-f]{32}", state["instanceId"]), state
+        page = json.loads(state["state"])       # the page's own settings, as it reported them
+        assert "ports" in page and "outputs" in page["ports"], page
+        assert "windowX" in values and "windowY" in values, values
+        print("first run: instance", state["instanceId"], "page settings", state["state"])
+
+        _, blob2 = run_once(args.binary, home)
+        state2 = json.loads(blob2.decode("utf-8"))
+        assert state2["instanceId"] == state["instanceId"], (state, state2)
+        print("second run kept instance", state2["instanceId"])
+    finally:
+        server.shutdown()
+        subprocess.run(["rm", "-rf", home])
+    print("PASS")
+
+
+if __name__ == "__main__":
+    main()

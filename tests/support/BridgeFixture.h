@@ -1,0 +1,81 @@
+#pragma once
+
+#include "editor/PageBridge.h"
+#include "MessageThread.h"
+#include "ProcessorFixture.h"
+
+//==============================================================================
+/** A PageBridge on virtual devices whose events are recorded instead of sent to
+    a web view. Everything touching the bridge runs on the message thread.
+*/
+struct BridgeFixture
+{
+    struct Event
+    {
+        juce::String name;
+        juce::var payload;
+    };
+
+    explicit BridgeFixture (bool isPlugin) : plugin (isPlugin) {}
+
+    ~BridgeFixture()
+    {
+        onMessageThread ([this] { bridge.reset(); });
+    }
+
+    void create()
+    {
+        processor = makeProcessor (devices, plugin ? juce::AudioProcessor::wrapperType_VST3
+                                                   : juce::AudioProcessor::wrapperType_Standalone);
+        onMessageThread ([this]
+        {
+            bridge = std::make_unique<PageBridge> (*processor, plugin, [this] (const juce::Identifier& id, const juce::var& p)
+            {
+                events.push_back ({ id.toString(), p });
+            });
+        });
+    }
+
+    void send (const juce::String& event, const juce::String& payloadJson)
+    {
+        const auto payload = juce::JSON::parse (payloadJson);
+        onMessageThread ([&]
+        {
+            if (event == "midiSend")             bridge->handleMidiSend (payload);
+            else if (event == "midiOpenInput")   bridge->handleOpenMidiInput (payload);
+            else if (event == "lwStateChanged")  bridge->handleStateChanged (payload);
+        });
+    }
+
+    void poll()              { onMessageThread ([this] { bridge->pollMidiDevices(); }); }
+    void drain()             { onMessageThread ([this] { bridge->drainHostMidi(); }); }
+    void clearEvents()       { onMessageThread ([this] { events.clear(); }); }
+
+    std::vector<Event> takeEvents()
+    {
+        return onMessageThread<std::vector<Event>> ([this] { return std::exchange (events, {}); });
+    }
+
+    /** The events so far, each as "name JSON" on one line. */
+    std::vector<juce::String> eventTexts()
+    {
+        std::vector<juce::String> texts;
+        for (auto& e : takeEvents())
+            texts.push_back (e.name + " " + juce::JSON::toString (e.payload, true));
+        return texts;
+    }
+
+    std::vector<Bytes> sentTo (const juce::String& identifier) const
+    {
+        std::vector<Bytes> out;
+        for (auto& s : devices.getSent (identifier))
+            out.push_back (bytesOf (s.message));
+        return out;
+    }
+
+    const bool plugin;
+    VirtualMidiDevices devices;
+    std::unique_ptr<LUTEWYRMRPGAudioProcessor> processor;
+    std::unique_ptr<PageBridge> bridge;
+    std::vector<Event> events;      // message thread only
+};

@@ -1,0 +1,318 @@
+#include "support/BridgeFixture.h"
+
+namespace
+{
+    juce::String portsChanged (const juce::String& outputs, const juce::String& inputs)
+    {
+        return "midiPortsChanged {\"outputs\": " + outputs + ", \"inputs\": " + inputs + "}";
+    }
+
+    juce::MidiMessage noteOn (int note)     { return juce::MidiMessage::noteOn (1, note, (juce::uint8) 100); }
+
+    juce::Array<juce::MidiDeviceInfo> deviceList (std::initializer_list<std::pair<const char*, const char*>> namesAndIds)
+    {
+        juce::Array<juce::MidiDeviceInfo> list;
+        for (auto& [name, id] : namesAndIds)
+            list.add ({ name, id });
+        return list;
+    }
+}
+
+//==============================================================================
+TEST (PortRegistry, PollSendsNothingWhileIdentifiersStayTheSame)
+{
+    BridgeFixture f (false);
+    f.devices.plugOutput ("Lute", "out-a");
+    f.devices.plugInput ("Keys", "in-a");
+    f.create();
+
+    f.poll();
+    f.devices.setOutputs ({ juce::MidiDeviceInfo ("Lute (renamed)", "out-a") });   // a name change alone
+    f.poll();
+
+    EXPECT_TRUE (f.eventTexts().empty());
+    EXPECT_EQ (onMessageThread<juce::String> ([&] { return f.bridge->getPorts().getOutput (0).name; }), "Lute");
+}
+
+TEST (PortRegistry, OpenDevicesFollowTheirIdentifiersThroughRebuilds)
+{
+    BridgeFixture f (false);
+    f.devices.plugOutput ("A", "out-a");
+    f.devices.plugOutput ("B", "out-b");
+    f.devices.plugOutput ("C", "out-c");
+    f.devices.plugOutput ("D", "out-d");
+    f.create();
+
+    f.send ("midiSend", R"({"port": 1, "data": [144, 1, 1]})");       // opens B
+    f.send ("midiSend", R"({"port": 2, "data": [144, 2, 2]})");       // opens C
+
+    // Swap A and B: B keeps its device under its new number 0.
+    f.devices.setOutputs (deviceList ({ { "B", "out-b" }, { "A", "out-a" }, { "C", "out-c" }, { "D", "out-d" } }));
+    f.poll();
+    EXPECT_EQ (f.eventTexts(), (std::vector<juce::String> {
+        portsChanged (R"([{"id": 0, "name": "B"}, {"id": 1, "name": "A"}, {"id": 2, "name": "C"}, {"id": 3, "name": "D"}])", "[]") }));
+
+    f.send ("midiSend", R"({"port": 0, "data": [144, 3, 3]})");
+    EXPECT_EQ (f.sentTo ("out-b"), (std::vector<Bytes> { { 144, 1, 1 }, { 144, 3, 3 } }));
+    EXPECT_EQ (f.devices.getNumOpens ("out-b"), 1);
+
+    // Unplug C, open at number 2: closed, D moves down to 2.
+    f.devices.unplugOutput ("out-c");
+    f.poll();
+    EXPECT_EQ (f.devices.getNumOpenOutputs ("out-c"), 0);
+    EXPECT_EQ (f.eventTexts(), (std::vector<juce::String> {
+        portsChanged (R"([{"id": 0, "name": "B"}, {"id": 1, "name": "A"}, {"id": 2, "name": "D"}])", "[]") }));
+
+    // A device plugged in ahead of the open one: it stays open, under number 1.
+    f.devices.plugOutput ("New", "out-new", 0);
+    f.poll();
+    f.send ("midiSend", R"({"port": 1, "data": [144, 4, 4]})");
+    EXPECT_EQ (f.devices.getNumOpens ("out-b"), 1);
+    EXPECT_EQ (f.sentTo ("out-b").back(), (Bytes { 144, 4, 4 }));
+}
+
+TEST (PortRegistry, DuplicateIdentifiersHandTheDeviceToTheFirstOnly)
+{
+    BridgeFixture f (false);
+    f.devices.plugOutput ("A", "dup");
+    f.create();
+    f.send ("midiSend", R"({"port": 0, "data": [144, 1, 1]})");
+
+    f.devices.setOutputs (deviceList ({ { "A", "dup" }, { "A again", "dup" } }));
+    f.poll();
+
+    onMessageThread ([&]
+    {
+        EXPECT_NE (f.bridge->getPorts().getOutput (0).device, nullptr);
+        EXPECT_EQ (f.bridge->getPorts().getOutput (1).device, nullptr);
+    });
+    EXPECT_EQ (f.devices.getNumOpens ("dup"), 1);
+}
+
+TEST (PortRegistry, VanishedInputIsStoppedAndDeliversNoMore)
+{
+    BridgeFixture f (false);
+    f.devices.plugInput ("Keys", "in-a");
+    f.devices.plugInput ("Pads", "in-b");
+    f.create();
+    f.send ("midiOpenInput", R"({"port": 0})");
+    f.send ("midiOpenInput", R"({"port": 1})");
+    ASSERT_EQ (f.devices.getNumStartedInputs ("in-a"), 1);
+
+    f.devices.unplugInput ("in-a");
+    f.poll();
+    EXPECT_EQ (f.devices.getNumOpenInputs ("in-a"), 0);
+    EXPECT_EQ (f.devices.getNumStartedInputs ("in-b"), 1);     // taken over while running
+    f.clearEvents();
+
+    // Pads is now number 0.
+    f.devices.injectInput ("in-b", noteOn (62));
+    f.devices.waitForInputIdle();
+    settle (20);
+    EXPECT_EQ (f.eventTexts(), (std::vector<juce::String> { R"(midiReceive {"port": 0, "data": [144, 62, 100]})" }));
+}
+
+TEST (PortRegistry, PluginListsOnlyTheHostTrack)
+{
+    BridgeFixture f (true);
+    f.devices.plugInput ("Keys", "in-a");
+    f.devices.plugOutput ("Lute", "out-a");
+    f.create();
+
+    EXPECT_EQ (onMessageThread<juce::StringArray> ([&] { return f.bridge->getPorts().getInputNames(); }),
+               juce::StringArray ("DAW (host track)"));
+
+    f.devices.plugInput ("Pads", "in-b");       // system inputs are not watched
+    f.poll();
+    EXPECT_TRUE (f.eventTexts().empty());
+
+    f.devices.unplugOutput ("out-a");
+    f.poll();
+    EXPECT_EQ (f.eventTexts(), (std::vector<juce::String> {
+        portsChanged ("[]", R"x([{"id": 0, "name": "DAW (host track)"}])x") }));
+
+    f.send ("midiOpenInput", R"({"port": 0})");
+    EXPECT_EQ (f.devices.getNumOpens ("__DAW__"), 0);
+    EXPECT_EQ (f.devices.getNumOpens ("in-a"), 0);
+}
+
+//==============================================================================
+TEST (PageBridge, MidiSendOpensLazilyAndSendsTheBytesAsGiven)
+{
+    struct Case { const char* payload; bool opens; std::vector<Bytes> sent; };
+
+    const Case cases[] = {
+        { R"({"port": 0, "data": [144, 60, 100]})",  true,  { { 0x90, 60, 100 } } },
+        { R"({"port": 0, "data": []})",              true,  {} },
+        { R"({"port": 0, "data": [400, -1, 60.9]})", true,  { { 0x90, 0xFF, 60 } } },
+        { R"({"port": 0, "data": [256, 300, "7", true, null]})", true, { { 0, 44, 7, 1, 0 } } },
+        { R"({"data": [128, 60, 0]})",               true,  { { 0x80, 60, 0 } } },
+        { R"({"port": "0", "data": [248]})",         true,  { { 0xF8 } } },
+        { R"({"port": 1, "data": [144, 60, 100]})",  false, {} },
+        { R"({"port": -1, "data": [144, 60, 100]})", false, {} },
+        { R"({"port": 0, "data": "144,60,100"})",    false, {} },
+        { R"({"port": 0})",                          false, {} },
+        { R"({"port": 0, "data": {"0": 144}})",      false, {} },
+        { R"([0, [144, 60, 100]])",                  false, {} },
+        { R"("midi")",                               false, {} },
+        { R"(null)",                                 false, {} },
+    };
+
+    for (auto& c : cases)
+    {
+        BridgeFixture f (false);
+        f.devices.plugOutput ("Lute", "out-a");
+        f.create();
+        f.send ("midiSend", c.payload);
+
+        EXPECT_EQ (f.devices.getNumOpenOutputs ("out-a"), c.opens ? 1 : 0) << c.payload;
+        EXPECT_EQ (f.sentTo ("out-a"), c.sent) << c.payload;
+        EXPECT_TRUE (f.eventTexts().empty()) << c.payload;
+    }
+}
+
+TEST (PageBridge, FailedOpenIsTriedAgainNextTime)
+{
+    BridgeFixture f (false);
+    f.devices.plugOutput ("Lute", "out-a");
+    f.devices.plugInput ("Keys", "in-a");
+    f.create();
+
+    f.devices.failNextOpen ("out-a");
+    f.devices.failNextOpen ("in-a");
+    f.send ("midiSend", R"({"port": 0, "data": [144, 60, 100]})");
+    f.send ("midiOpenInput", R"({"port": 0})");
+    EXPECT_TRUE (f.sentTo ("out-a").empty());
+    EXPECT_EQ (f.devices.getNumOpenInputs ("in-a"), 0);
+
+    f.send ("midiSend", R"({"port": 0, "data": [144, 60, 100]})");
+    f.send ("midiOpenInput", R"({"port": 0})");
+    EXPECT_EQ (f.sentTo ("out-a").size(), 1u);
+    EXPECT_EQ (f.devices.getNumStartedInputs ("in-a"), 1);
+}
+
+TEST (PageBridge, SysexTravelsWholeBothWays)
+{
+    BridgeFixture f (false);
+    f.devices.plugOutput ("Lute", "out-a");
+    f.devices.plugInput ("Keys", "in-a");
+    f.devices.plugInput ("Sysex box", "in-b");
+    f.create();
+
+    Bytes sysex { 0xF0 };
+    for (int i = 0; i < 18; ++i)
+        sysex.push_back ((juce::uint8) (i * 7 % 128));
+    sysex.push_back (0xF7);
+
+    juce::StringArray numbers;
+    for (auto b : sysex)
+        numbers.add (juce::String (b));
+
+    f.send ("midiSend", "{\"port\": 0, \"data\": [" + numbers.joinIntoString (", ") + "]}");
+    EXPECT_EQ (f.sentTo ("out-a"), (std::vector<Bytes> { sysex }));
+
+    f.send ("midiOpenInput", R"({"port": 1})");
+    f.devices.injectInput ("in-b", juce::MidiMessage (sysex.data(), (int) sysex.size()));
+    f.devices.waitForInputIdle();
+    settle (20);
+    EXPECT_EQ (f.eventTexts(), (std::vector<juce::String> {
+        "midiReceive {\"port\": 1, \"data\": [" + numbers.joinIntoString (", ") + "]}" }));
+}
+
+TEST (PageBridge, OpenInputOnceAndNeverThePseudoPort)
+{
+    BridgeFixture f (false);
+    f.devices.plugInput ("Keys", "in-a");
+    f.create();
+
+    for (auto* payload : { R"({"port": 0})", R"({"port": 0})", R"({"port": 1})", R"({"port": -1})", R"([0])" })
+        f.send ("midiOpenInput", payload);
+
+    EXPECT_EQ (f.devices.getNumOpens ("in-a"), 1);
+    EXPECT_EQ (f.devices.getNumStartedInputs ("in-a"), 1);
+}
+
+TEST (PageBridge, DeliveryKeepsThePortNumberItArrivedOn)
+{
+    BridgeFixture f (false);
+    for (auto* id : { "in-0", "in-1", "in-2", "in-3" })
+        f.devices.plugInput (id, id);
+    f.create();
+    f.send ("midiOpenInput", R"({"port": 3})");
+
+    // The message is posted while in-3 is number 3; the lists then change
+    // before the message thread delivers it.
+    onMessageThread ([&]
+    {
+        f.devices.injectInput ("in-3", noteOn (64));
+        f.devices.waitForInputIdle();
+        f.devices.unplugInput ("in-0");
+        f.bridge->pollMidiDevices();
+    });
+
+    settle (20);
+    const auto texts = f.eventTexts();
+    ASSERT_EQ (texts.size(), 2u);
+    EXPECT_TRUE (texts[0].startsWith ("midiPortsChanged"));
+    EXPECT_EQ (texts[1], R"(midiReceive {"port": 3, "data": [144, 64, 100]})");
+}
+
+TEST (PageBridge, DeliveriesPendingWhenTheBridgeGoesAreDropped)
+{
+    BridgeFixture f (false);
+    f.devices.plugInput ("Keys", "in-a");
+    f.create();
+    f.send ("midiOpenInput", R"({"port": 0})");
+
+    int emitted = 0;
+    onMessageThread ([&]
+    {
+        for (int i = 0; i < 50; ++i)
+            f.devices.injectInput ("in-a", noteOn (i));
+
+        f.devices.waitForInputIdle();
+        emitted = (int) f.events.size();
+        f.bridge.reset();        // the posted deliveries have not run yet
+    });
+
+    settle (50);
+    EXPECT_EQ (emitted, 0);
+    EXPECT_TRUE (f.events.empty());
+}
+
+TEST (PageBridge, HostTrackDrainsAsOneEventPerMessage)
+{
+    BridgeFixture f (true);
+    f.create();
+
+    juce::AudioBuffer<float> audio (2, 64);
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::noteOn (3, 60, (juce::uint8) 90), 0);
+    midi.addEvent (juce::MidiMessage::channelPressureChange (3, 40), 5);
+    midi.addEvent (juce::MidiMessage::midiClock(), 9);
+    f.processor->processBlock (audio, midi);
+
+    f.drain();
+    f.drain();
+    EXPECT_EQ (f.eventTexts(), (std::vector<juce::String> { R"(midiReceive {"port": 0, "data": [146, 60, 90]})",
+                                                            R"(midiReceive {"port": 0, "data": [210, 40]})",
+                                                            R"(midiReceive {"port": 0, "data": [248]})" }));
+}
+
+TEST (PageBridge, StateChangedStoresTheTextAndReroutes)
+{
+    BridgeFixture f (true);
+    f.devices.plugOutput ("Lute", "out-a");
+    f.create();
+
+    f.send ("lwStateChanged", "{\"state\": " + juce::JSON::toString (pageState ("Lute", 4)) + "}");
+    EXPECT_EQ (f.processor->getWebState(), pageState ("Lute", 4));
+    EXPECT_EQ (f.devices.getNumOpenOutputs ("out-a"), 1);
+
+    f.send ("lwStateChanged", R"({"other": 1})");
+    EXPECT_EQ (f.processor->getWebState(), "");
+    EXPECT_EQ (f.devices.getNumOpenOutputs ("out-a"), 0);
+
+    f.send ("lwStateChanged", R"({"state": 12})");
+    EXPECT_EQ (f.processor->getWebState(), "12");
+}

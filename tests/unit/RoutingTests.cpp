@@ -1,0 +1,148 @@
+#include "support/ProcessorFixture.h"
+
+#include "processor/RoutingChoice.h"
+
+TEST (RoutingChoice, ReadsChannelAndOutputFromPageState)
+{
+    struct Case { const char* state; int channel; const char* output; };
+
+    const Case cases[] = {
+        // Channel: numbers truncate, strings by their leading integer, 1..16 only.
+        { R"({"channel": 10})",    10, "" },
+        { R"({"channel": "10"})",  10, "" },
+        { R"({"channel": 16.9})",  16, "" },
+        { R"({"channel": 1})",     1,  "" },
+        { R"({"channel": 0})",     0,  "" },
+        { R"({"channel": 17})",    0,  "" },
+        { R"({"channel": -1})",    0,  "" },
+        { R"({"channel": "abc"})", 0,  "" },
+        { R"({"channel": null})",  0,  "" },
+        { R"({"channel": true})",  1,  "" },
+        { R"({"channel": 1e300})", 0,  "" },
+        { R"({})",                 0,  "" },
+
+        // Output: the first named entry with index 0, else the first named entry.
+        { R"({"ports":{"outputs":[{"portName":"A","portIdx":2},{"portName":"B","portIdx":0}]}})", 0, "B" },
+        { R"({"ports":{"outputs":[{"portName":"A","portIdx":2},{"portName":"B","portIdx":1}]}})", 0, "A" },
+        { R"({"ports":{"outputs":[{"portName":"","portIdx":0},{"portName":"C"}]}})",               0, "C" },
+        { R"({"ports":{"outputs":[{"portName":"A","portIdx":"0"}]}})",                             0, "A" },
+        { R"({"ports":{"outputs":[{"portName":"A","portIdx":0},{"portName":"B","portIdx":0}]}})", 0, "A" },
+        { R"({"ports":{"outputs":[3,"B",null,["C"],{"portName":"D","portIdx":5}]}})",             0, "D" },
+        { R"({"ports":{"outputs":[{"portName":7,"portIdx":0}]}})",                                 0, "7" },
+        { R"({"ports":{"outputs":[]}})",                                                           0, "" },
+        { R"({"ports":{"outputs":{"portName":"A"}}})",                                             0, "" },
+        { R"({"ports":{"inputs":[{"portName":"A"}]}})",                                            0, "" },
+        { R"({"ports":[{"outputs":[{"portName":"A"}]}]})",                                         0, "" },
+        { R"({"channel":"5","ports":{"outputs":[{"portName":"Lute","portIdx":0}]}})",              5, "Lute" },
+
+        // Not an object at all: channel 0, no output.
+        { "",                     0, "" },
+        { "   ",                  0, "" },
+        { "{not json",            0, "" },
+        { R"([{"channel": 3}])",  0, "" },
+        { R"("{\"channel\":3}")", 0, "" },
+        { "12",                   0, "" },
+    };
+
+    for (auto& c : cases)
+        EXPECT_EQ (chooseRouting (c.state), (RoutingChoice { c.channel, c.output })) << c.state;
+}
+
+//==============================================================================
+class RoutingTransitions : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        devices.plugOutput ("Lute", "lute-1");
+        devices.plugOutput ("Harp", "harp-1");
+        processor = makeProcessor (devices);
+        processor->prepareToPlay (48000.0, 256);
+    }
+
+    // Plays one note on channel 1 through processBlock; returns what reached each device.
+    std::vector<Bytes> playNote (const juce::String& identifier)
+    {
+        devices.clearSent();
+        juce::AudioBuffer<float> audio (2, 256);
+        juce::MidiBuffer midi;
+        midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+        processor->processBlock (audio, midi);
+
+        std::vector<Bytes> received;
+        for (auto& sent : devices.getSent (identifier))
+            received.push_back (bytesOf (sent.message));
+        return received;
+    }
+
+    VirtualMidiDevices devices;
+    std::unique_ptr<LUTEWYRMRPGAudioProcessor> processor;
+};
+
+TEST_F (RoutingTransitions, OpensKeepsSwapsAndCloses)
+{
+    EXPECT_TRUE (playNote ("lute-1").empty());      // nothing routed before the first state
+
+    processor->setWebState (pageState ("Lute", 10));
+    EXPECT_EQ (devices.getNumOpenOutputs ("lute-1"), 1);
+    EXPECT_TRUE (devices.wasBackgroundThreadStarted ("lute-1"));
+    EXPECT_EQ (playNote ("lute-1"), (std::vector<Bytes> { { 0x99, 60, 100 } }));
+
+    // The same name keeps the open device but takes the new channel.
+    processor->setWebState (pageState ("Lute", 2));
+    EXPECT_EQ (devices.getNumOpens ("lute-1"), 1);
+    EXPECT_EQ (playNote ("lute-1"), (std::vector<Bytes> { { 0x91, 60, 100 } }));
+
+    // Another name swaps the device.
+    processor->setWebState (pageState ("Harp", 0));
+    EXPECT_EQ (devices.getNumOpenOutputs ("lute-1"), 0);
+    EXPECT_EQ (devices.getNumOpenOutputs ("harp-1"), 1);
+    EXPECT_EQ (playNote ("harp-1"), (std::vector<Bytes> { { 0x90, 60, 100 } }));
+
+    // An unknown name closes it.
+    processor->setWebState (pageState ("Viol", 3));
+    EXPECT_EQ (devices.getNumOpenOutputs ("harp-1"), 0);
+    EXPECT_TRUE (playNote ("harp-1").empty());
+
+    // Not an object: closes and resets the channel.
+    processor->setWebState (pageState ("Lute", 4));
+    processor->setWebState ("");
+    EXPECT_EQ (devices.getNumOpenOutputs ("lute-1"), 0);
+}
+
+TEST_F (RoutingTransitions, DeviceThatAppearsLaterOpensAtTheNextStateChange)
+{
+    processor->setWebState (pageState ("Viol", 0));
+    devices.plugOutput ("Viol", "viol-1");
+    EXPECT_EQ (devices.getNumOpens ("viol-1"), 0);
+
+    processor->setWebState (pageState ("Viol", 0));
+    EXPECT_EQ (devices.getNumOpenOutputs ("viol-1"), 1);
+}
+
+TEST_F (RoutingTransitions, FailedOpenIsRetriedByTheNextStateChange)
+{
+    devices.failNextOpen ("lute-1");
+    processor->setWebState (pageState ("Lute", 0));
+    EXPECT_EQ (devices.getNumOpenOutputs ("lute-1"), 0);
+
+    processor->setWebState (pageState ("Lute", 0));
+    EXPECT_EQ (devices.getNumOpenOutputs ("lute-1"), 1);
+}
+
+TEST_F (RoutingTransitions, DuplicateNamesOpenTheFirstInEnumerationOrder)
+{
+    devices.plugOutput ("Drum", "drum-b");
+    devices.plugOutput ("Drum", "drum-a");
+    processor->setWebState (pageState ("Drum", 0));
+
+    EXPECT_EQ (devices.getNumOpenOutputs ("drum-b"), 1);
+    EXPECT_EQ (devices.getNumOpenOutputs ("drum-a"), 0);
+}
+
+TEST_F (RoutingTransitions, DestroyingTheProcessorClosesTheOutput)
+{
+    processor->setWebState (pageState ("Lute", 0));
+    processor.reset();
+    EXPECT_EQ (devices.getNumOpenOutputs ("lute-1"), 0);
+}

@@ -1,0 +1,198 @@
+#include "support/ProcessorFixture.h"
+
+#include <regex>
+
+namespace
+{
+    const juce::String crlf ("\r\n");
+
+    juce::String blobFor (const juce::String& id, const juce::String& quotedState, int w, int h)
+    {
+        return "{" + crlf
+             + "  \"instanceId\": \"" + id + "\"," + crlf
+             + "  \"state\": " + quotedState + "," + crlf
+             + "  \"editorW\": " + juce::String (w) + "," + crlf
+             + "  \"editorH\": " + juce::String (h) + crlf
+             + "}";
+    }
+}
+
+TEST (StateBlob, FreshInstanceWritesTheSixLineLayout)
+{
+    VirtualMidiDevices devices;
+    auto processor = makeProcessor (devices);
+
+    juce::MemoryBlock block;
+    processor->getStateInformation (block);
+    const std::string bytes (static_cast<const char*> (block.getData()), block.getSize());
+
+    const std::regex layout ("\\{\r\n"
+                             "  \"instanceId\": \"[0-9a-f]{32}\",\r\n"
+                             "  \"state\": \"\",\r\n"
+                             "  \"editorW\": 0,\r\n"
+                             "  \"editorH\": 0\r\n"
+                             "\\}");
+    EXPECT_TRUE (std::regex_match (bytes, layout)) << bytes;
+    EXPECT_EQ (bytes.find ('\0'), std::string::npos);
+
+    // Version-4 marks of the random identifier: byte 6's high nibble is 4, byte 8's top bits are 10.
+    const auto id = processor->getInstanceId();
+    EXPECT_EQ (id[12], '4');
+    EXPECT_TRUE (juce::String ("89ab").containsChar (id[16]));
+
+    auto other = makeProcessor (devices);
+    EXPECT_NE (other->getInstanceId(), id);
+}
+
+TEST (StateBlob, WriteThenReadReproducesEveryValue)
+{
+    VirtualMidiDevices devices;
+    auto source = makeProcessor (devices);
+    source->setWebState (R"({"channel":3,"name":"Zoë \"the bard\"\nline two"})");
+    source->setEditorSize (1024, 700);
+
+    auto target = makeProcessor (devices);
+    setBlob (*target, blobText (*source));
+
+    EXPECT_EQ (target->getInstanceId(), source->getInstanceId());
+    EXPECT_EQ (target->getWebState(), source->getWebState());
+    EXPECT_EQ (target->getEditorWidth(), 1024);
+    EXPECT_EQ (target->getEditorHeight(), 700);
+    EXPECT_EQ (blobText (*target), blobText (*source));
+}
+
+TEST (StateBlob, StringsAreEscapedAndNonAsciiStaysRawUtf8)
+{
+    VirtualMidiDevices devices;
+    auto processor = makeProcessor (devices);
+    setBlob (*processor, R"({"instanceId":"abc"})");
+
+    const auto state = juce::String::fromUTF8 ("q\" b\\ bs\b tab\t lf\n ff\f cr\r bell\x07 esc\x1b \xc3\xa9\xe2\x99\xaa");
+    processor->setWebState (state);
+
+    const auto expected = blobFor ("abc",
+                                   juce::String::fromUTF8 ("\"q\\\" b\\\\ bs\\b tab\\t lf\\n ff\\f cr\\r "
+                                                           "bell\\u0007 esc\\u001b \xc3\xa9\xe2\x99\xaa\""),
+                                   0, 0);
+    EXPECT_EQ (blobText (*processor), expected);
+
+    auto restored = makeProcessor (devices);
+    setBlob (*restored, expected);
+    EXPECT_EQ (restored->getWebState(), state);
+}
+
+TEST (StateBlob, ReadingNothingChangesNothingAndDoesNotReapplyRouting)
+{
+    VirtualMidiDevices devices;
+    auto processor = makeProcessor (devices);
+    processor->setWebState (pageState ("Lute", 5));      // no such device yet: nothing opens
+    processor->setEditorSize (800, 600);
+    const auto before = blobText (*processor);
+
+    devices.plugOutput ("Lute", "lute-1");
+    processor->setStateInformation (nullptr, 10);
+    processor->setStateInformation ("{}", 0);
+    processor->setStateInformation ("{}", -1);
+
+    EXPECT_EQ (blobText (*processor), before);
+    EXPECT_EQ (devices.getNumOpens ("lute-1"), 0);
+}
+
+TEST (StateBlob, ForeignBytesKeepEveryFieldButReapplyRouting)
+{
+    for (const auto* foreign : { "not json at all", "[1, 2, 3]", "\"a string\"", "42", "{\"instanceId\": " })
+    {
+        VirtualMidiDevices devices;
+        auto processor = makeProcessor (devices);
+        processor->setWebState (pageState ("Lute", 5));
+        processor->setEditorSize (800, 600);
+        const auto before = blobText (*processor);
+
+        devices.plugOutput ("Lute", "lute-1");
+        setBlob (*processor, foreign);
+
+        EXPECT_EQ (blobText (*processor), before) << foreign;
+        EXPECT_EQ (devices.getNumOpenOutputs ("lute-1"), 1) << foreign;    // routing ran again and found it
+    }
+}
+
+TEST (StateBlob, PartialBlobReplacesOnlyWhatItHas)
+{
+    VirtualMidiDevices devices;
+    auto processor = makeProcessor (devices);
+    processor->setEditorSize (800, 600);
+    const auto id = processor->getInstanceId();
+
+    setBlob (*processor, R"({"state": "{\"channel\":2}", "somethingElse": true})");
+
+    EXPECT_EQ (processor->getWebState(), R"({"channel":2})");
+    EXPECT_EQ (processor->getInstanceId(), id);
+    EXPECT_EQ (processor->getEditorWidth(), 800);
+    EXPECT_EQ (processor->getEditorHeight(), 600);
+}
+
+TEST (StateBlob, ValuesAreConvertedTheVarWay)
+{
+    struct Case { const char* json; const char* id; int width; };
+
+    const Case cases[] = {
+        { R"({"instanceId": 12,   "editorW": "640"})",  "12",  640 },
+        { R"({"instanceId": null, "editorW": 640.9})",  "",    640 },
+        { R"({"instanceId": 1.5,  "editorW": -640.9})", "1.5", -640 },
+        { R"({"instanceId": true, "editorW": "abc"})",  "1",   0 },
+        { R"({"instanceId": "x",  "editorW": null})",   "x",   0 },
+        { R"({"instanceId": "x",  "editorW": true})",   "x",   1 },
+        { R"({"instanceId": "x",  "editorW": " 77px"})", "x",  77 },
+        // Out of range numbers saturate instead of being undefined.
+        { R"({"instanceId": "x",  "editorW": 1e300})",  "x",   std::numeric_limits<int>::max() },
+        { R"({"instanceId": "x",  "editorW": -1e300})", "x",   std::numeric_limits<int>::min() },
+        { R"({"instanceId": "x",  "editorW": "99999999999999999999"})", "x", std::numeric_limits<int>::max() },
+    };
+
+    for (auto& c : cases)
+    {
+        VirtualMidiDevices devices;
+        auto processor = makeProcessor (devices);
+        setBlob (*processor, c.json);
+
+        EXPECT_EQ (processor->getInstanceId(), juce::String (c.id)) << c.json;
+        EXPECT_EQ (processor->getEditorWidth(), c.width) << c.json;
+        EXPECT_EQ (processor->getEditorHeight(), 0) << c.json;
+    }
+}
+
+TEST (Processor, IdentityBusesAndPrograms)
+{
+    VirtualMidiDevices devices;
+    auto processor = makeProcessor (devices);
+
+    EXPECT_EQ (processor->getName(), "Lutewyrm RPG");
+    EXPECT_TRUE (processor->acceptsMidi());
+    EXPECT_TRUE (processor->producesMidi());
+    EXPECT_FALSE (processor->isMidiEffect());
+    EXPECT_TRUE (processor->hasEditor());
+    EXPECT_EQ (processor->getTailLengthSeconds(), 0.0);
+    EXPECT_EQ (processor->getNumPrograms(), 1);
+    EXPECT_EQ (processor->getCurrentProgram(), 0);
+    EXPECT_EQ (processor->getProgramName (0), "");
+    EXPECT_EQ (processor->getProgramName (7), "");
+    EXPECT_EQ (processor->getTotalNumInputChannels(), 0);
+    EXPECT_EQ (processor->getTotalNumOutputChannels(), 2);
+    EXPECT_EQ (processor->getBus (false, 0)->getName(), "Output");
+
+    using Set = juce::AudioChannelSet;
+    const auto layoutWith = [] (std::optional<Set> output)
+    {
+        juce::AudioProcessor::BusesLayout layout;
+        layout.inputBuses.add (Set::quadraphonic());     // inputs are never examined
+        if (output.has_value())
+            layout.outputBuses.add (*output);
+        return layout;
+    };
+
+    EXPECT_TRUE  (processor->isBusesLayoutSupported (layoutWith (Set::mono())));
+    EXPECT_TRUE  (processor->isBusesLayoutSupported (layoutWith (Set::stereo())));
+    EXPECT_FALSE (processor->isBusesLayoutSupported (layoutWith (Set::create5point1())));
+    EXPECT_FALSE (processor->isBusesLayoutSupported (layoutWith (Set::disabled())));
+    EXPECT_FALSE (processor->isBusesLayoutSupported (layoutWith (std::nullopt)));
+}
