@@ -15,6 +15,6 @@ log "ThreadSanitizer build of the thread tests"
 tsan_dir="${build_dir}-tsan"
 configure_and_build "$tsan_dir" -DLUTEWYRM_SANITIZE=thread -- lutewyrm_unit_tests lutewyrm_concurrency_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    ctest --test-dir "$tsan_dir" --output-on-failure --timeout 600 -L threads
+    ctest --test-dir "$tsan_dir" --output-on-failure --timeout 600 -L "unit|threads"
 
 log "all tests passed in $(( $(date +%s) - start )) s"

@@ -1,0 +1,176 @@
+#include "EditorHarness.h"
+
+using Wrapper = juce::AudioProcessor::WrapperType;
+
+namespace
+{
+    juce::MidiMessage bytesMessage (const Bytes& b)    { return { b.data(), (int) b.size() }; }
+
+    std::vector<Bytes> sentTo (VirtualMidiDevices& devices, const juce::String& identifier)
+    {
+        std::vector<Bytes> out;
+        for (auto& s : devices.getSent (identifier))
+            out.push_back (bytesOf (s.message));
+        return out;
+    }
+
+    juce::String quoted (const juce::String& text)     { return juce::JSON::toString (text); }
+}
+
+//==============================================================================
+TEST (PageEndToEnd, DeviceNoteReachesThePageAndItsEchoReachesTheOutput)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.devices.plugInput ("Keys", "in-0");
+    h.devices.plugOutput ("Lute", "out-0");
+    h.open();
+
+    // The page attached its handler, which opened the device through the bridge.
+    ASSERT_TRUE (waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; }));
+    ASSERT_EQ (h.eval ("lwDemo.selectOutput ('Lute') && lwDemo.setThru (true)"), juce::var (true));
+
+    const Bytes note { 0x93, 61, 99 };
+    h.devices.injectInput ("in-0", bytesMessage (note));
+
+    ASSERT_TRUE (h.waitForPage ("lwDemo.receivedCount === 1"));
+    EXPECT_EQ (receivedOn (h, "Keys"), (std::vector<Bytes> { note }));
+    ASSERT_TRUE (waitFor ([&] { return ! h.devices.getSent ("out-0").empty(); }));
+    EXPECT_EQ (sentTo (h.devices, "out-0"), (std::vector<Bytes> { note }));
+}
+
+TEST (PageEndToEnd, PluggedInDeviceAnnouncesItselfAndCanBeUsed)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.devices.plugOutput ("Lute", "out-0");
+    h.open();
+
+    EXPECT_EQ (h.eval ("lwDemo.outputs().join ('|')"), juce::var ("Lute"));
+    const auto changesBefore = (int) h.eval ("lwDemo.stateChangeCount");
+
+    h.devices.plugOutput ("Harp", "out-1", 0);
+    h.devices.plugInput ("Pads", "in-9");
+    ASSERT_TRUE (h.waitForPage ("lwDemo.stateChangeCount > " + juce::String (changesBefore), 6000));
+    EXPECT_EQ (h.eval ("lwDemo.outputs().join ('|')"), juce::var ("Harp|Lute"));
+    EXPECT_EQ (h.eval ("lwDemo.inputs().join ('|')"), juce::var ("Pads"));
+
+    // The page re-attached its handlers, so the new input is open, and the new output plays.
+    EXPECT_TRUE (waitFor ([&] { return h.devices.getNumStartedInputs ("in-9") == 1; }));
+    EXPECT_EQ (h.eval ("lwDemo.selectOutput ('Harp') && lwDemo.sendNote (64, 80)"), juce::var (true));
+    ASSERT_TRUE (waitFor ([&] { return ! h.devices.getSent ("out-1").empty(); }));
+    EXPECT_EQ (sentTo (h.devices, "out-1"), (std::vector<Bytes> { { 0x90, 64, 80 } }));
+}
+
+TEST (PageEndToEnd, ReloadStartsAgainFromTheBootstrapLists)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.devices.plugOutput ("Lute", "out-0");
+    h.open();
+
+    h.devices.plugOutput ("Harp", "out-1");
+    ASSERT_TRUE (h.waitForPage ("lwDemo.outputs().length === 2", 6000));
+
+    h.reload();
+    EXPECT_EQ (h.eval ("lwDemo.outputs().join ('|')"), juce::var ("Lute"));
+    EXPECT_EQ (h.eval ("_juceMidiPorts.length"), juce::var (1));
+}
+
+//==============================================================================
+TEST (PageEndToEnd, HostTrackMessagesReachThePageInOrder)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.open();
+
+    EXPECT_EQ (h.eval ("lwDemo.inputs().join ('|')"), juce::var ("DAW (host track)"));
+
+    std::vector<Bytes> played;
+    for (int block = 0; block < 5; ++block)
+    {
+        juce::AudioBuffer<float> audio (2, 512);
+        juce::MidiBuffer midi;
+        for (int i = 0; i < 20; ++i)
+        {
+            const Bytes b { (juce::uint8) (0x90 | (i % 16)), (juce::uint8) (block * 20 + i), (juce::uint8) (i + 1) };
+            midi.addEvent (b.data(), 3, i * 10);
+            played.push_back (b);
+        }
+        h.processor->processBlock (audio, midi);
+    }
+
+    ASSERT_TRUE (h.waitForPage ("lwDemo.receivedCount === 100"));
+    EXPECT_EQ (receivedOn (h, "DAW (host track)"), played);
+}
+
+TEST (PageEndToEnd, PageSettingsRouteTheHostTrackToTheChosenOutput)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.devices.plugOutput ("Lute A", "out-a");
+    h.devices.plugOutput ("Lute B", "out-b");
+    h.open();
+
+    ASSERT_EQ (h.eval ("lwDemo.selectOutput ('Lute B') && lwDemo.setChannel (10)"), juce::var (10));
+    ASSERT_TRUE (waitFor ([&] { return h.devices.getNumOpenOutputs ("out-b") == 1; }));
+    EXPECT_TRUE (h.processor->getWebState().contains ("\"Lute B\""));
+
+    juce::AudioBuffer<float> audio (2, 512);
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+    midi.addEvent (juce::MidiMessage::controllerEvent (1, 1, 50), 1);       // modulation: not forwarded
+    h.processor->processBlock (audio, midi);
+
+    EXPECT_EQ (sentTo (h.devices, "out-b"), (std::vector<Bytes> { { 0x99, 60, 100 } }));
+    EXPECT_TRUE (h.devices.getSent ("out-a").empty());
+}
+
+TEST (PageEndToEnd, EachPluginInstanceHasItsOwnIdAndSettings)
+{
+    EditorHarness first (Wrapper::wrapperType_VST3), second (Wrapper::wrapperType_LV2);
+
+    first.processor->setWebState (R"({"channel": 3, "ports": {"outputs": []}, "velocity": 71})");
+    second.processor->setWebState (R"({"channel": 12, "ports": {"outputs": []}, "velocity": 33})");
+    first.open();
+    second.open();
+
+    EXPECT_EQ (first.eval ("lwDemo.instanceId"), juce::var (first.processor->getInstanceId()));
+    EXPECT_EQ (second.eval ("lwDemo.instanceId"), juce::var (second.processor->getInstanceId()));
+    EXPECT_NE (first.processor->getInstanceId(), second.processor->getInstanceId());
+
+    EXPECT_EQ (first.eval ("_lwInstanceState.channel + '/' + lwDemo.settings().velocity"), juce::var ("3/71"));
+    EXPECT_EQ (second.eval ("_lwInstanceState.channel + '/' + lwDemo.settings().velocity"), juce::var ("12/33"));
+}
+
+TEST (PageEndToEnd, StandaloneDeclaresNoInstanceGlobals)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.processor->setWebState (R"({"channel": 3})");
+    h.open();
+
+    EXPECT_EQ (h.eval ("typeof _lwInstanceId + ' ' + typeof _lwInstanceState"), juce::var ("undefined undefined"));
+}
+
+TEST (PageEndToEnd, HostileSavedStateNeitherRunsNorBreaksThePage)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.devices.plugOutput ("Lute", "out-0");
+    h.processor->setWebState ("0; window.pwned = true; </script> \u2028 {");
+    h.open();
+
+    EXPECT_EQ (h.eval ("typeof window.pwned"), juce::var ("undefined"));
+    EXPECT_EQ (h.eval ("_lwInstanceState === null && lwDemo.outputs().join ('|')"), juce::var ("Lute"));
+}
+
+TEST (PageEndToEnd, TextOutsideAsciiCrossesTheBridgeBothWays)
+{
+    const auto name = juce::String::fromUTF8 ("Lut\xc3\xa9 \xe2\x99\xaa \xe5\xbc\xa6");      // Luté ♪ 弦
+
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.devices.plugOutput (name, "out-0");
+    h.open();
+
+    // In: the name arrives in the bootstrap script unchanged.
+    EXPECT_EQ (h.eval ("lwDemo.outputs()[0]"), juce::var (name));
+
+    // Out: the page's settings naming it come back and open that device.
+    EXPECT_EQ (h.eval ("lwDemo.selectOutput (" + quoted (name) + ")"), juce::var (true));
+    ASSERT_TRUE (waitFor ([&] { return h.devices.getNumOpenOutputs ("out-0") == 1; }));
+    EXPECT_TRUE (h.processor->getWebState().contains (name));
+}
