@@ -1,0 +1,99 @@
+#include "support/BridgeFixture.h"
+
+#include <thread>
+
+// Input devices deliver from their own threads while the message thread
+// rebuilds the port lists; meant to run under ThreadSanitizer too.
+
+TEST (PortRegistryConcurrency, DevicesDeliverWhileTheListsAreRebuilt)
+{
+    BridgeFixture f (false);
+    const juce::StringArray ids { "in-0", "in-1", "in-2", "in-3", "in-4" };
+    for (auto& id : ids)
+        f.devices.plugInput (id, id);
+    f.create();
+
+    std::atomic<bool> done { false };
+    std::atomic<int> injected { 0 };
+
+    std::thread feeder ([&]
+    {
+        for (int n = 0; ! done; ++n)
+        {
+            const auto which = n % ids.size();
+            f.devices.injectInput (ids[which], juce::MidiMessage::noteOn (1, which, (juce::uint8) (1 + n % 126)));
+            ++injected;
+
+            // About as busy as five real keyboards played hard.
+            if (n % 8 == 0)
+                std::this_thread::sleep_for (std::chrono::microseconds (200));
+        }
+    });
+
+    juce::Random random (7);
+
+    for (int round = 0; round < 300; ++round)
+    {
+        // Hot-plug churn: drop one, bring one back, shuffle the order.
+        auto present = f.devices.getAvailableInputs();
+        if (present.size() > 2 && random.nextBool())
+            f.devices.unplugInput (present[random.nextInt (present.size())].identifier);
+
+        for (auto& id : ids)
+            if (random.nextInt (4) == 0)
+            {
+                f.devices.unplugInput (id);
+                f.devices.plugInput (id, id, random.nextInt (f.devices.getAvailableInputs().size() + 1));
+            }
+
+        onMessageThread ([&]
+        {
+            f.bridge->pollMidiDevices();
+
+            // The page re-attaches its handlers after every change.
+            for (int port = 0; port < f.bridge->getPorts().getNumInputs(); ++port)
+                f.bridge->handleOpenMidiInput (juce::JSON::parse ("{\"port\": " + juce::String (port) + "}"));
+        });
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (2));
+    }
+
+    done = true;
+    feeder.join();
+    f.devices.waitForInputIdle();
+    settle (50);
+
+    int received = 0;
+    for (auto& e : f.takeEvents())
+    {
+        if (e.name != "midiReceive")
+            continue;
+
+        ++received;
+        const auto port = (int) e.payload["port"];
+        auto* data = e.payload["data"].getArray();
+        ASSERT_TRUE (port >= 0 && port < ids.size());
+        ASSERT_TRUE (data != nullptr && data->size() == 3 && (int) (*data)[0] == 0x90 && (int) (*data)[1] < ids.size());
+    }
+
+    EXPECT_GT (received, 100);
+    RecordProperty ("injected", injected.load());
+    RecordProperty ("delivered", received);
+
+    // Closing the bridge while the devices are still busy is safe too.
+    std::atomic<bool> stop { false };
+    std::thread lastFeeder ([&]
+    {
+        while (! stop)
+        {
+            for (auto& id : ids)
+                f.devices.injectInput (id, juce::MidiMessage::midiClock());
+
+            std::this_thread::sleep_for (std::chrono::microseconds (200));
+        }
+    });
+    settle (20);
+    onMessageThread ([&] { f.bridge.reset(); });
+    stop = true;
+    lastFeeder.join();
+}

@@ -1,0 +1,266 @@
+#include "EditorHarness.h"
+#include "editor/WindowPolicy.h"
+
+#include <juce_audio_utils/juce_audio_utils.h>
+#include <juce_audio_plugin_client/Standalone/juce_StandaloneFilterWindow.h>
+
+// The editor's window policy on the real X display. The expectations follow
+// the display's real user area, so the tests hold on any screen size (CTest
+// runs them on 1920x1080 and 1280x720).
+
+using Wrapper = juce::AudioProcessor::WrapperType;
+
+namespace
+{
+    juce::Rectangle<int> userArea()
+    {
+        return onMessageThread<juce::Rectangle<int>> ([] { return *WindowPolicy::primaryUserArea(); });
+    }
+
+    /** The framework's own standalone window, as the shipped application has it. */
+    struct StandaloneWindow
+    {
+        StandaloneWindow()
+        {
+            settingsFolder = juce::File::createTempFile ("settings");
+            onMessageThread ([this]
+            {
+                juce::PropertiesFile::Options options;
+                options.applicationName = "Lutewyrm RPG test";
+                options.filenameSuffix = ".settings";
+                options.folderName = settingsFolder.getFullPathName();
+
+                window = std::make_unique<juce::StandaloneFilterWindow> ("Lutewyrm RPG",
+                                                                         juce::Colours::black,
+                                                                         new juce::PropertiesFile (options),
+                                                                         true);
+                window->setVisible (true);
+            });
+        }
+
+        ~StandaloneWindow()
+        {
+            onMessageThread ([this] { window = nullptr; });
+            settingsFolder.deleteRecursively();
+        }
+
+        // The wrapper puts the editor inside a content component of its own.
+        LUTEWYRMRPGAudioProcessorEditor* editor() const
+        {
+            std::function<LUTEWYRMRPGAudioProcessorEditor* (juce::Component&)> find = [&] (juce::Component& c)
+            {
+                if (auto* e = dynamic_cast<LUTEWYRMRPGAudioProcessorEditor*> (&c))
+                    return e;
+
+                for (auto* child : c.getChildren())
+                    if (auto* e = find (*child))
+                        return e;
+
+                return (LUTEWYRMRPGAudioProcessorEditor*) nullptr;
+            };
+
+            return find (*window);
+        }
+
+        juce::File settingsFolder;
+        std::unique_ptr<juce::StandaloneFilterWindow> window;
+    };
+
+    int visibleOptionsButtons (juce::Component& root)
+    {
+        int count = 0;
+        for (auto* child : root.getChildren())
+        {
+            if (auto* b = dynamic_cast<juce::Button*> (child))
+                if (b->getButtonText() == "Options" && b->isVisible())
+                    ++count;
+            count += visibleOptionsButtons (*child);
+        }
+        return count;
+    }
+}
+
+//==============================================================================
+TEST (Window, StandaloneEditorStartsAtTheDefaultSizeLimitedByTheDisplay)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.processor->setEditorSize (1000, 700);      // never read in the standalone application
+    const auto expected = WindowPolicy::initialEditorSize (false, 0, 0, userArea());
+
+    onMessageThread ([&]
+    {
+        std::unique_ptr<juce::AudioProcessorEditor> editor (h.processor->createEditor());
+        EXPECT_EQ (editor->getBounds(), expected);
+    });
+}
+
+TEST (Window, StandaloneWindowGetsNativeTitleBarAndNoOptionsButton)
+{
+    StandaloneWindow w;
+    ASSERT_TRUE (waitFor ([&] { return w.editor() != nullptr; }));
+
+    // The wrapper lays its content out a moment after it is shown.
+    juce::Rectangle<int> previous;
+    ASSERT_TRUE (waitFor ([&]
+    {
+        const auto now = w.window->getBounds();
+        return std::exchange (previous, now) == now && now.getWidth() > 200;
+    }, 5000));
+
+    onMessageThread ([&]
+    {
+        EXPECT_TRUE (w.window->isUsingNativeTitleBar());
+        EXPECT_EQ (visibleOptionsButtons (*w.window), 0);
+    });
+
+    // After the adjustment: still hidden, and a window this big stays where it is.
+    const auto bounds = onMessageThread<juce::Rectangle<int>> ([&] { return w.window->getBounds(); });
+    ASSERT_FALSE (WindowPolicy::shouldCentreWindow (bounds.getWidth(), bounds.getHeight()));
+    settle (600);
+    onMessageThread ([&]
+    {
+        EXPECT_EQ (visibleOptionsButtons (*w.window), 0);
+        EXPECT_EQ (w.window->getPosition(), bounds.getPosition());
+    });
+}
+
+TEST (Window, SmallStandaloneWindowIsResizedToTheTargetAndCentred)
+{
+    StandaloneWindow w;
+    const auto area = userArea();
+    const auto target = WindowPolicy::windowTargetSize (area);
+
+    // Shrink it before the adjustment runs.
+    onMessageThread ([&] { w.window->setBounds (5, 5, 700, 500); });
+    settle (600);
+
+    onMessageThread ([&]
+    {
+        EXPECT_EQ (w.window->getWidth(), target.getWidth());
+        EXPECT_EQ (w.window->getHeight(), target.getHeight());
+        EXPECT_EQ (w.window->getBounds().getCentre(), area.getCentre());
+    });
+}
+
+TEST (Window, FullScreenStandaloneWindowIsLeftAlone)
+{
+    StandaloneWindow w;
+    onMessageThread ([&] { w.window->setFullScreen (true); });
+    const auto bounds = onMessageThread<juce::Rectangle<int>> ([&] { return w.window->getBounds(); });
+    settle (600);
+
+    onMessageThread ([&]
+    {
+        EXPECT_EQ (w.window->getBounds(), bounds);
+        EXPECT_EQ (visibleOptionsButtons (*w.window), 0);
+    });
+}
+
+//==============================================================================
+TEST (Window, PluginStartsAtItsSavedSizeAndNeverWritesTheInitialOne)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.processor->setEditorSize (1000, 600);
+    h.open();
+    settle (400);
+
+    onMessageThread ([&] { EXPECT_EQ (h.editor().getBounds(), juce::Rectangle<int> (1000, 600)); });
+    EXPECT_EQ (h.processor->getEditorWidth(), 1000);
+    EXPECT_EQ (h.processor->getEditorHeight(), 600);
+
+    // The host resizes it: saved.
+    onMessageThread ([&] { h.editor().setSize (1200, 800); });
+    EXPECT_EQ (h.processor->getEditorWidth(), 1200);
+    EXPECT_EQ (h.processor->getEditorHeight(), 800);
+}
+
+TEST (Window, PluginSizeLimitedByTheDisplayIsRestoredInFull)
+{
+    const auto area = userArea();
+    const auto bigW = area.getWidth() + 80, bigH = area.getHeight() + 400;
+
+    EditorHarness h (Wrapper::wrapperType_LV2);
+    h.processor->setEditorSize (bigW, bigH);
+
+    onMessageThread ([&]
+    {
+        auto editor = std::unique_ptr<juce::AudioProcessorEditor> (h.processor->createEditor());
+        EXPECT_EQ (editor->getWidth(), area.getWidth());
+        EXPECT_EQ (editor->getHeight(), area.getHeight() - 32);
+        EXPECT_EQ (h.processor->getEditorWidth(), bigW);       // the limited size was not saved
+
+        auto* raw = editor.get();
+        juce::Component holder;
+        holder.addAndMakeVisible (*raw);
+
+        // After 300 ms the saved size is applied as it is, and saved again.
+        juce::Timer::callAfterDelay (600, [raw, bigW, bigH, &h]
+        {
+            EXPECT_EQ (raw->getBounds(), juce::Rectangle<int> (bigW, bigH));
+            EXPECT_EQ (h.processor->getEditorWidth(), bigW);
+        });
+        editor.release();
+        juce::Timer::callAfterDelay (700, [raw] { delete raw; });
+    });
+
+    settle (900);
+}
+
+TEST (Window, PluginRestoreAppliesASizeTheHostRestoredMeanwhile)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.processor->setEditorSize (900, 600);
+    h.open();       // opening takes longer than 300 ms, so restore within the window ourselves:
+
+    h.close();
+    onMessageThread ([&]
+    {
+        auto* editor = h.processor->createEditor();
+        // A host restores a project with another size right after opening the editor.
+        setBlob (*h.processor, R"({"editorW": 1111, "editorH": 777})");
+        juce::Timer::callAfterDelay (600, [editor]
+        {
+            EXPECT_EQ (editor->getBounds(), juce::Rectangle<int> (1111, 777));
+            delete editor;
+        });
+    });
+
+    settle (900);
+}
+
+TEST (Window, StandaloneNeverSavesTheSizeAndSavedZeroIsIgnored)
+{
+    {
+        EditorHarness h (Wrapper::wrapperType_Standalone);
+        h.open();
+        onMessageThread ([&] { h.editor().setSize (1200, 800); });
+        EXPECT_EQ (h.processor->getEditorWidth(), 0);
+        EXPECT_EQ (h.processor->getEditorHeight(), 0);
+    }
+
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.processor->setEditorSize (0, 700);
+    h.open();
+    settle (400);
+    const auto expected = WindowPolicy::initialEditorSize (true, 0, 700, userArea());
+    onMessageThread ([&] { EXPECT_EQ (h.editor().getBounds(), expected); });
+    EXPECT_EQ (h.processor->getEditorWidth(), 0);
+}
+
+TEST (Window, EditorClosedBeforeItsDelayedTasksRunIsFine)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.processor->setEditorSize (800, 600);
+
+    for (int i = 0; i < 5; ++i)
+        onMessageThread ([&]
+        {
+            // Closed at once: the size restore and, inside a window, the window
+            // adjustment still fire later and must find nothing.
+            juce::DocumentWindow window ("w", juce::Colours::black, juce::DocumentWindow::allButtons);
+            window.setContentOwned (h.processor->createEditor(), true);
+        });
+
+    settle (700);
+    SUCCEED();
+}
