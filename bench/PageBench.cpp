@@ -1,0 +1,358 @@
+// Figures for the page path in a real WebKitGTK view with virtual devices.
+// Run it under Xvfb (see the README):
+//   tests/e2e/run-under-xvfb.sh 1920x1080 build/bench/lutewyrm_page_bench
+//
+// 1. device -> page -> device round trip, one message at a time (page MIDI thru)
+// 2. throughput each way for 10 s, with loss counted
+// 3. host track -> page latency, from processBlock to the page's handler
+// 4. editor construction -> page ready, and memory of the process tree, against
+//    a bare juce::WebBrowserComponent loading the same page
+
+#include "../tests/e2e/EditorHarness.h"
+
+#include <dirent.h>
+#include <fstream>
+#include <thread>
+
+extern "C" int juce_gtkWebkitMain (int argc, const char* const* argv);
+
+namespace
+{
+    using Clock = std::chrono::steady_clock;
+
+    double msSince (Clock::time_point t)
+    {
+        return std::chrono::duration<double, std::milli> (Clock::now() - t).count();
+    }
+
+    double percentile (std::vector<double> v, double p)
+    {
+        if (v.empty())
+            return 0.0;
+
+        std::sort (v.begin(), v.end());
+        return v[(size_t) juce::jlimit (0.0, (double) v.size() - 1, std::ceil (p / 100.0 * (double) v.size()) - 1)];
+    }
+
+    //==============================================================================
+    // Resident memory of this process and all its descendants, in MiB.
+    std::map<int, int> parentsOfProcesses()
+    {
+        std::map<int, int> parents;
+
+        if (auto* dir = opendir ("/proc"))
+        {
+            while (auto* e = readdir (dir))
+            {
+                const auto pid = atoi (e->d_name);
+                if (pid <= 0)
+                    continue;
+
+                std::ifstream stat ("/proc/" + std::to_string (pid) + "/stat");
+                std::string line;
+                std::getline (stat, line);
+                const auto close = line.rfind (')');
+                if (close == std::string::npos)
+                    continue;
+
+                int ppid = 0;
+                char state = 0;
+                sscanf (line.c_str() + close + 2, "%c %d", &state, &ppid);
+                parents[pid] = ppid;
+            }
+
+            closedir (dir);
+        }
+
+        return parents;
+    }
+
+    double treeResidentMiB()
+    {
+        const auto parents = parentsOfProcesses();
+        std::set<int> tree { getpid() };
+
+        for (bool grew = true; grew;)
+        {
+            grew = false;
+            for (auto& [pid, ppid] : parents)
+                if (tree.count (ppid) && tree.insert (pid).second)
+                    grew = true;
+        }
+
+        double kib = 0;
+        for (auto pid : tree)
+        {
+            std::ifstream status ("/proc/" + std::to_string (pid) + "/status");
+            std::string key;
+            while (status >> key)
+            {
+                if (key == "VmRSS:")
+                {
+                    double value = 0;
+                    status >> value;
+                    kib += value;
+                    break;
+                }
+                status.ignore (1 << 16, '\n');
+            }
+        }
+
+        return kib / 1024.0;
+    }
+
+    //==============================================================================
+    void roundTrip (int count = 1000)
+    {
+        EditorHarness h (juce::AudioProcessor::wrapperType_Standalone);
+        h.devices.plugInput ("Keys", "in-0");
+        h.devices.plugOutput ("Lute", "out-0");
+        h.devices.setRecording (false);
+        h.open();
+        waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; });
+        h.eval ("lwDemo.selectOutput ('Lute') && lwDemo.setThru (true)");
+
+        std::atomic<int> arrived { 0 };
+        h.devices.setSendObserver ([&] (const juce::String&, const VirtualMidiDevices::SentMessage&) { ++arrived; });
+
+        std::vector<double> times;
+        for (int i = 0; i < count; ++i)
+        {
+            const auto target = arrived.load() + 1;
+            const auto start = Clock::now();
+            h.devices.injectInput ("in-0", juce::MidiMessage::noteOn (1, i % 128, (juce::uint8) 100));
+
+            while (arrived.load() < target && msSince (start) < 1000.0)
+                std::this_thread::yield();
+
+            times.push_back (msSince (start));
+        }
+
+        h.devices.setSendObserver (nullptr);
+        printf ("round trip device -> page -> device, %d messages: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                count, percentile (times, 50), percentile (times, 99), percentile (times, 100));
+    }
+
+    void evalRoundTrip()
+    {
+        EditorHarness h (juce::AudioProcessor::wrapperType_Standalone);
+        h.open();
+        settle (1000);
+        std::vector<double> times;
+        for (int i = 0; i < 50; ++i)
+        {
+            const auto start = Clock::now();
+            h.eval ("1");
+            times.push_back (msSince (start));
+        }
+        printf ("script evaluation round trip, idle page: median %.2f ms, p99 %.2f ms\n", percentile (times, 50), percentile (times, 99));
+    }
+
+    void throughput (int ratePerSecond, double seconds)
+    {
+        EditorHarness h (juce::AudioProcessor::wrapperType_Standalone);
+        h.devices.plugInput ("Keys", "in-0");
+        h.devices.plugOutput ("Lute", "out-0");
+        h.devices.setRecording (false);
+        h.open();
+        waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; });
+
+        // Device to page.
+        {
+            const auto start = Clock::now();
+            int64_t sent = 0;
+
+            while (msSince (start) < seconds * 1000.0)
+            {
+                const auto due = (int64_t) (msSince (start) * ratePerSecond / 1000.0);
+                for (; sent < due; ++sent)
+                    h.devices.injectInput ("in-0", juce::MidiMessage::noteOn (1, (int) (sent % 128), (juce::uint8) 100));
+
+                std::this_thread::sleep_for (std::chrono::microseconds (500));
+            }
+
+            const auto sendTime = msSince (start);
+            h.waitForPage ("lwDemo.receivedCount >= " + juce::String (sent), 20000);
+            const auto received = (int64_t) (double) h.eval ("lwDemo.receivedCount");
+            const auto total = msSince (start);
+            printf ("device -> page: %lld sent in %.1f s at %d/s, %lld received (%lld lost), all in by %.2f s: %.0f messages/s\n",
+                    (long long) sent, sendTime / 1000.0, ratePerSecond, (long long) received,
+                    (long long) (sent - received), total / 1000.0, (double) received * 1000.0 / total);
+        }
+
+        // Page to device: the page sends in timed batches from its own script.
+        {
+            h.devices.clearSent();
+            const auto perTick = ratePerSecond / 100;
+            const auto start = Clock::now();
+            h.eval ("(function () { var out = lwDemo.access ? null : null; var outputs = [];"
+                    "  navigator.requestMIDIAccess().then (function (a) {"
+                    "    var o = a.outputs.get ('0'); var n = 0; var end = performance.now() + " + juce::String (seconds * 1000.0) + ";"
+                    "    var tick = setInterval (function () {"
+                    "      for (var i = 0; i < " + juce::String (perTick) + "; ++i) { o.send ([0x90, n % 128, 100]); ++n; }"
+                    "      if (performance.now() >= end) { clearInterval (tick); window.benchSent = n; }"
+                    "    }, 10); }); return true; })()");
+            h.waitForPage ("window.benchSent !== undefined", (int) (seconds * 1000.0) + 20000);
+            const auto sent = (int64_t) (double) h.eval ("window.benchSent");
+            waitFor ([&] { return h.devices.getNumSent() >= sent; }, 20000);
+            const auto total = msSince (start);
+            const auto arrived = h.devices.getNumSent();
+            printf ("page -> device: %lld sent at %d/s, %lld arrived (%lld lost) in %.2f s: %.0f messages/s\n",
+                    (long long) sent, ratePerSecond, (long long) arrived, (long long) (sent - arrived),
+                    total / 1000.0, (double) arrived * 1000.0 / total);
+        }
+    }
+
+    void hostTrackLatency (int blocks = 500)
+    {
+        EditorHarness h (juce::AudioProcessor::wrapperType_VST3);
+        h.open();
+
+        const auto origin = (double) h.eval ("performance.timeOrigin");
+        std::vector<double> sentAt;
+        juce::AudioBuffer<float> audio (2, 512);
+
+        // Blocks of 4 messages, one block every 10.7 ms (512 samples at 48 kHz).
+        for (int block = 0; block < blocks; ++block)
+        {
+            juce::MidiBuffer midi;
+            for (int i = 0; i < 4; ++i)
+                midi.addEvent (juce::MidiMessage::noteOn (1, (block * 4 + i) % 128, (juce::uint8) (1 + block % 100)), i);
+
+            const auto now = (double) std::chrono::duration_cast<std::chrono::microseconds> (
+                                 std::chrono::system_clock::now().time_since_epoch()).count() / 1000.0;
+            h.processor->processBlock (audio, midi);
+            for (int i = 0; i < 4; ++i)
+                sentAt.push_back (now);
+
+            std::this_thread::sleep_for (std::chrono::microseconds (10667));
+        }
+
+        h.waitForPage ("lwDemo.receivedCount >= " + juce::String (blocks * 4), 20000);
+        const auto pageTimes = h.eval ("lwDemo.received.map (function (m) { return m.t; })");
+        std::vector<double> latencies;
+
+        if (auto* t = pageTimes.getArray())
+            for (int i = 0; i < t->size() && i < (int) sentAt.size(); ++i)
+                latencies.push_back (origin + (double) (*t)[i] - sentAt[(size_t) i]);
+
+        printf ("host track -> page, %d messages: median %.2f ms, p99 %.2f ms, max %.2f ms\n",
+                (int) latencies.size(), percentile (latencies, 50), percentile (latencies, 99), percentile (latencies, 100));
+    }
+
+    //==============================================================================
+    struct LoadFigures { double ms = 0, mib = 0; };
+
+    LoadFigures measureEditor()
+    {
+        EditorHarness h (juce::AudioProcessor::wrapperType_VST3);
+        settle (300);
+        const auto start = Clock::now();
+        h.open();     // returns once the page's script has its MIDI access
+        const auto ms = msSince (start);
+        settle (1500);
+        return { ms, treeResidentMiB() };
+    }
+
+    LoadFigures measureBareBrowser()
+    {
+        std::unique_ptr<juce::WebBrowserComponent> browser;
+        std::unique_ptr<juce::Component> window;
+        settle (300);
+        const auto start = Clock::now();
+
+        onMessageThread ([&]
+        {
+            browser = std::make_unique<juce::WebBrowserComponent>();
+            window = std::make_unique<juce::Component>();
+            window->setSize (1440, 900);
+            browser->setBounds (window->getLocalBounds());
+            window->addAndMakeVisible (*browser);
+            window->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+            window->setVisible (true);
+            browser->goToURL (LUTEWYRM_PAGE_URL);
+        });
+
+        // The same moment as for the editor: the page's script has started and answered.
+        for (;;)
+        {
+            std::atomic<int> state { 0 };
+            onMessageThread ([&]
+            {
+                browser->evaluateJavascript ("window.lwDemo !== undefined && lwDemo.status !== 'starting'",
+                                             [&state] (juce::WebBrowserComponent::EvaluationResult r)
+                                             {
+                                                 state = (r.getResult() != nullptr && (bool) *r.getResult()) ? 2 : 1;
+                                             });
+            });
+
+            while (state == 0)
+                std::this_thread::sleep_for (std::chrono::milliseconds (1));
+
+            if (state == 2 || msSince (start) > 30000)
+                break;
+
+            std::this_thread::sleep_for (std::chrono::milliseconds (20));
+        }
+
+        const auto ms = msSince (start);
+        settle (1500);
+        const auto mib = treeResidentMiB();
+        onMessageThread ([&] { browser = nullptr; window = nullptr; });
+        return { ms, mib };
+    }
+
+    void loadTimeAndMemory()
+    {
+        std::vector<double> editorMs, bareMs, editorMiB, bareMiB;
+
+        for (int round = 0; round < 5; ++round)
+        {
+            const auto e = measureEditor();
+            const auto b = measureBareBrowser();
+            editorMs.push_back (e.ms);   editorMiB.push_back (e.mib);
+            bareMs.push_back (b.ms);     bareMiB.push_back (b.mib);
+        }
+
+        const auto em = percentile (editorMs, 50), bm = percentile (bareMs, 50);
+        const auto er = percentile (editorMiB, 50), br = percentile (bareMiB, 50);
+        printf ("construction -> page ready (median of 5): editor %.0f ms, bare web view %.0f ms: %.2fx\n", em, bm, em / bm);
+        printf ("resident memory of the process tree (median of 5): editor %.1f MiB, bare web view %.1f MiB: %.2fx\n",
+                er, br, er / br);
+    }
+}
+
+int main (int argc, char** argv)
+{
+    if (argc > 1 && juce::String (argv[1]) == "--juce-gtkwebkitfork-child")
+        return juce_gtkWebkitMain (argc, argv);
+
+    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
+    juce::ScopedJuceInitialiser_GUI juce;
+    PageServerEnvironment server;
+    server.SetUp();
+
+    std::thread bench ([&]
+    {
+        // LUTEWYRM_QUICK=1: only a short round-trip and host-track check, for tuning the page.
+        if (getenv ("LUTEWYRM_QUICK") != nullptr)
+        {
+            evalRoundTrip();
+            roundTrip (200);
+            hostTrackLatency (100);
+            juce::MessageManager::getInstance()->stopDispatchLoop();
+            return;
+        }
+
+        roundTrip();
+        throughput (10000, 10.0);
+        hostTrackLatency();
+        loadTimeAndMemory();
+        juce::MessageManager::getInstance()->stopDispatchLoop();
+    });
+
+    juce::MessageManager::getInstance()->runDispatchLoop();
+    bench.join();
+    server.TearDown();
+    return 0;
+}
