@@ -66,17 +66,18 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
     // plug-in, so the page's cookies and web storage survive restarts.
    #if JUCE_WINDOWS
     const auto backend = juce::WebBrowserComponent::Options::Backend::webview2;
-    const auto dataFolder = juce::File::getSpecialLocation (juce::File::windowsLocalAppData)
-                                .getChildFile ("LUTE WYRM RPG");
+    const auto dataHome = juce::File::getSpecialLocation (juce::File::windowsLocalAppData);
    #else
     const auto backend = juce::WebBrowserComponent::Options::Backend::defaultBackend;
-    const juce::File dataFolder;
+    const auto xdgDataHome = juce::SystemStats::getEnvironmentVariable ("XDG_DATA_HOME", {});
+    const auto dataHome = juce::File::isAbsolutePath (xdgDataHome) ? juce::File (xdgDataHome)
+                                                                    : juce::File ("~/.local/share");
    #endif
 
     return juce::WebBrowserComponent::Options()
         .withBackend (backend)
         .withWinWebView2Options (juce::WebBrowserComponent::Options::WinWebView2()
-                                     .withUserDataFolder (dataFolder))
+                                     .withUserDataFolder (dataHome.getChildFile ("LUTE WYRM RPG")))
         .withNativeIntegrationEnabled()
         .withUserScript (script)
         .withEventListener ("midiSend",       [this] (const juce::var& v) { bridge.handleMidiSend (v); })

@@ -1,0 +1,272 @@
+#include "EditorHarness.h"
+
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <signal.h>
+#include <thread>
+
+// The web view on Linux runs WebKit in a child process. These tests make that
+// child die, its host die, start without a display, hide the development-only
+// library names, share one data folder, and open many editors in a row.
+
+using Wrapper = juce::AudioProcessor::WrapperType;
+
+namespace
+{
+    std::string readFile (const std::string& path)
+    {
+        std::ifstream in (path, std::ios::binary);
+        return { std::istreambuf_iterator<char> (in), {} };
+    }
+
+    /** Processes whose parent is `parent` and whose command line contains `marker`. */
+    std::vector<int> childProcesses (int parent, const std::string& marker)
+    {
+        std::vector<int> found;
+
+        if (auto* dir = opendir ("/proc"))
+        {
+            while (auto* e = readdir (dir))
+            {
+                const auto pid = atoi (e->d_name);
+                if (pid <= 0)
+                    continue;
+
+                const auto stat = readFile ("/proc/" + std::to_string (pid) + "/stat");
+                const auto close = stat.rfind (')');
+                if (close == std::string::npos)
+                    continue;
+
+                char state = 0;
+                int ppid = 0;
+                sscanf (stat.c_str() + close + 2, "%c %d", &state, &ppid);
+                auto cmdline = readFile ("/proc/" + std::to_string (pid) + "/cmdline");
+                std::replace (cmdline.begin(), cmdline.end(), '\0', ' ');
+
+                if (ppid == parent && state != 'Z' && cmdline.find (marker) != std::string::npos)
+                    found.push_back (pid);
+            }
+
+            closedir (dir);
+        }
+
+        return found;
+    }
+
+    double cpuSeconds (int pid)
+    {
+        const auto stat = readFile ("/proc/" + std::to_string (pid) + "/stat");
+        const auto close = stat.rfind (')');
+        if (close == std::string::npos)
+            return 0;
+
+        std::istringstream fields (stat.substr (close + 2));
+        std::string skip;
+        for (int i = 0; i < 11; ++i)
+            fields >> skip;
+
+        unsigned long long user = 0, system = 0;
+        fields >> user >> system;
+        return (double) (user + system) / (double) sysconf (_SC_CLK_TCK);
+    }
+
+    int openDescriptors()
+    {
+        int count = 0;
+        if (auto* dir = opendir ("/proc/self/fd"))
+        {
+            while (readdir (dir) != nullptr)
+                ++count;
+            closedir (dir);
+        }
+        return count;
+    }
+
+    bool processExists (int pid)
+    {
+        const auto stat = readFile ("/proc/" + std::to_string (pid) + "/stat");
+        const auto close = stat.rfind (')');
+        return close != std::string::npos && stat[close + 2] != 'Z';
+    }
+
+    juce::File buildFile (const char* path)     { return juce::File (path); }
+}
+
+//==============================================================================
+TEST (WebViewRobustness, HostSurvivesTheWebEngineDying)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.devices.plugOutput ("Lute", "out-0");
+    h.open();
+
+    const auto children = childProcesses (getpid(), "--juce-gtkwebkitfork-child");
+    ASSERT_EQ (children.size(), 1u);
+    kill (children[0], SIGKILL);
+    settle (300);
+
+    // Events and navigation now go to a dead process: the host must live on.
+    h.devices.plugOutput ("Harp", "out-1");
+    settle (2500);                      // the next poll announces the device
+    onMessageThread ([&]
+    {
+        h.editor().getBrowser().goToURL (LUTEWYRM_PAGE_URL);
+        h.editor().getBridge().emitPortsChanged();
+    });
+    settle (300);
+
+    // And it must not spin on the dead pipe.
+    const auto before = cpuSeconds (getpid());
+    settle (1000);
+    EXPECT_LT (cpuSeconds (getpid()) - before, 0.5);
+
+    // Closing the editor must not hang.
+    std::atomic<bool> closed { false };
+    std::thread closer ([&] { h.close(); closed = true; });
+    const auto deadline = juce::Time::getMillisecondCounter() + 10000;
+    while (! closed && juce::Time::getMillisecondCounter() < deadline)
+        std::this_thread::sleep_for (std::chrono::milliseconds (20));
+    ASSERT_TRUE (closed) << "closing the editor hung";
+    closer.join();
+}
+
+TEST (WebViewRobustness, WebEngineExitsWhenItsHostDies)
+{
+    const auto app = buildFile (LUTEWYRM_STANDALONE_APP);
+    const auto home = juce::File::createTempFile ("home");
+    home.createDirectory();
+
+    const auto pid = fork();
+    ASSERT_GE (pid, 0);
+
+    if (pid == 0)
+    {
+        setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
+        execl (app.getFullPathName().toRawUTF8(), app.getFullPathName().toRawUTF8(), (char*) nullptr);
+        _exit (127);
+    }
+
+    std::vector<int> children;
+    for (int i = 0; i < 300 && children.empty(); ++i)
+    {
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        children = childProcesses (pid, "--juce-gtkwebkitfork-child");
+    }
+
+    ASSERT_EQ (children.size(), 1u) << "the application's web engine did not start";
+    std::this_thread::sleep_for (std::chrono::milliseconds (1500));
+
+    kill (pid, SIGKILL);
+    waitpid (pid, nullptr, 0);
+
+    // The orphan notices its parent is gone and ends, instead of spinning.
+    bool ended = false;
+    for (int i = 0; i < 100 && ! ended; ++i)
+    {
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        ended = ! processExists (children[0]);
+    }
+
+    if (! ended)
+        kill (children[0], SIGKILL);
+
+    home.deleteRecursively();
+    EXPECT_TRUE (ended) << "the web engine outlived its host";
+}
+
+TEST (WebViewRobustness, EditorWithoutADisplay)
+{
+    // Runs this same program again without a display; see Headless below.
+    juce::ChildProcess child;
+    const auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName();
+    ASSERT_TRUE (child.start (juce::StringArray { "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                                  self, "--gtest_filter=Headless.*", "--gtest_also_run_disabled_tests" }));
+    const auto output = child.readAllProcessOutput();
+    child.waitForProcessToFinish (60000);
+    EXPECT_EQ (child.getExitCode(), 0u) << output;
+    EXPECT_TRUE (output.contains ("[  PASSED  ] 1 test")) << output;
+}
+
+TEST (Headless, DISABLED_EditorWorksWithoutADisplay)
+{
+    ASSERT_TRUE (juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}).isEmpty());
+
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.devices.plugOutput ("Lute", "out-0");
+
+    onMessageThread ([&]
+    {
+        std::unique_ptr<juce::AudioProcessorEditor> editor (h.processor->createEditor());
+        auto& e = static_cast<LUTEWYRMRPGAudioProcessorEditor&> (*editor);
+
+        // Everything that writes to the web engine, which could not start here.
+        e.getBridge().emitPortsChanged();
+        e.getBridge().drainHostMidi();
+        e.getBrowser().goToURL (LUTEWYRM_PAGE_URL);
+        e.getBrowser().evaluateJavascript ("1");
+    });
+
+    settle (2500);     // a device poll too
+    SUCCEED();
+}
+
+TEST (WebViewRobustness, RuntimeLibrariesAloneAreEnough)
+{
+    juce::ChildProcess child;
+    const auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName();
+    ASSERT_TRUE (child.start (juce::StringArray { "env", "LD_PRELOAD=" LUTEWYRM_HIDE_DEV_LIBRARIES,
+                                                  self, "--gtest_filter=PageEndToEnd.DeviceNoteReachesThePageAndItsEchoReachesTheOutput" }));
+    const auto output = child.readAllProcessOutput();
+    child.waitForProcessToFinish (60000);
+    EXPECT_EQ (child.getExitCode(), 0u) << output;
+    EXPECT_TRUE (output.contains ("[  PASSED  ] 1 test")) << output;
+}
+
+TEST (WebViewRobustness, OneDataFolderForEveryInstanceThatSurvivesRestarts)
+{
+    const auto dataHome = juce::File::createTempFile ("data");
+    dataHome.createDirectory();
+    setenv ("XDG_DATA_HOME", dataHome.getFullPathName().toRawUTF8(), 1);
+
+    {
+        EditorHarness plugin (Wrapper::wrapperType_VST3);
+        plugin.open();
+        plugin.eval ("localStorage.setItem ('lutewyrm-test', 'kept'); document.cookie = 'bard=lute; max-age=3600'; true");
+    }
+
+    // A later, separate web engine, this time for the standalone application.
+    {
+        EditorHarness standalone (Wrapper::wrapperType_Standalone);
+        standalone.open();
+        EXPECT_EQ (standalone.eval ("localStorage.getItem ('lutewyrm-test')"), juce::var ("kept"));
+        EXPECT_TRUE (standalone.eval ("document.cookie").toString().contains ("bard=lute"));
+    }
+
+    // Everything is in the one folder; nothing is named after the program.
+    const auto folders = dataHome.findChildFiles (juce::File::findDirectories, false);
+    ASSERT_EQ (folders.size(), 1);
+    EXPECT_EQ (folders[0].getFileName(), "LUTE WYRM RPG");
+
+    unsetenv ("XDG_DATA_HOME");
+    dataHome.deleteRecursively();
+}
+
+TEST (WebViewRobustness, OpeningAndClosingEditorsLeaksNoDescriptorsOrProcesses)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.open();
+    h.close();
+    settle (500);
+    const auto descriptorsBefore = openDescriptors();
+
+    for (int i = 0; i < 20; ++i)
+    {
+        h.open();
+        h.close();
+    }
+
+    settle (500);
+    EXPECT_LE (openDescriptors(), descriptorsBefore + 2);
+    EXPECT_TRUE (childProcesses (getpid(), "--juce-gtkwebkitfork-child").empty());
+}
