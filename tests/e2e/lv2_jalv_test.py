@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""The LV2 plug-in in a real host: jalv (its GTK variant) on a dummy JACK server.
+
+MIDI sent into the plug-in's input must come out of its MIDI output unchanged,
+its audio output must be silence, and its web UI must show the notes arriving
+on "DAW (host track)". Runs on the display in $DISPLAY.
+"""
+import argparse
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import x11  # noqa: E402
+
+URI = "urn:lutewyrm:lutewyrm-rpg"
+CLIENT = "Lutewyrm RPG"
+SERVER = "lutewyrm-test"
+
+
+def jack(*args, check=True):
+    return subprocess.run(list(args), capture_output=True, text=True, check=check)
+
+
+def wait_for_port(name, timeout=30.0):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if name in jack("jack_lsp", check=False).stdout.splitlines():
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def screen_pixels(path):
+    x11.screenshot(path)
+    rgb = subprocess.run(["/usr/bin/convert", path, "rgb:-"], capture_output=True, check=True).stdout
+    return rgb
+
+
+def silent_wav(path):
+    """True when every sample of the (16-bit PCM) WAV file is zero."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = data.find(b"data")
+    assert at > 0, "no data chunk"
+    (size,) = struct.unpack("<I", data[at + 4:at + 8])
+    samples = data[at + 8:at + 8 + size]
+    assert len(samples) > 1000, f"only {len(samples)} bytes recorded"
+    return samples.count(0) == len(samples)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--lv2-dir", required=True, help="folder holding the .lv2 bundle")
+    parser.add_argument("--port", type=int, required=True, help="port of the local page")
+    parser.add_argument("--screenshot", required=True)
+    args = parser.parse_args()
+
+    os.environ["JACK_DEFAULT_SERVER"] = SERVER
+    os.environ["JACK_NO_AUDIO_RESERVATION"] = "1"
+    work = tempfile.mkdtemp(prefix="lutewyrm-jalv-")
+    env = dict(os.environ, LV2_PATH=os.path.abspath(args.lv2_dir), HOME=work)
+    processes = []
+
+    def start(*command, **kwargs):
+        p = subprocess.Popen(list(command), stdout=kwargs.pop("stdout", subprocess.DEVNULL),
+                             stderr=subprocess.STDOUT, **kwargs)
+        processes.append(p)
+        return p
+
+    try:
+        start("jackd", "-n", SERVER, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "256")
+        assert wait_for_port("system:playback_1"), "jackd did not start"
+        start(sys.executable, os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "serve_page.py"),
+              str(args.port))
+
+        x11.prepare_display()
+        jalv = start("jalv.gtk3", URI, env=env)
+        assert wait_for_port(f"{CLIENT}:in"), "jalv did not load the plug-in"
+        assert x11.find_windows(".*Lutewyrm.*", timeout=30), "no plug-in window"
+        time.sleep(6)     # the editor's page
+        before = screen_pixels(args.screenshot.replace(".png", "-before.png"))
+
+        dump_file = open(os.path.join(work, "dump.txt"), "w")
+        start("jack_midi_dump", stdout=dump_file)
+        assert wait_for_port("midi-monitor:input")
+        # Notes 60 and 64, each on for 12000 samples, every 24000 samples.
+        start("jack_midiseq", "seq", "24000", "0", "60", "12000", "6000", "64", "12000")
+        assert wait_for_port("seq:out")
+        jack("jack_connect", "seq:out", f"{CLIENT}:in")
+        jack("jack_connect", f"{CLIENT}:out", "midi-monitor:input")
+
+        wav = os.path.join(work, "out.wav")
+        jack("jack_rec", "-f", wav, "-d", "2", "-b", "16", f"{CLIENT}:audio_out_1", f"{CLIENT}:audio_out_2")
+        time.sleep(1)
+        after = screen_pixels(args.screenshot)
+        assert jalv.poll() is None, "jalv died"
+
+        dump_file.flush()
+        dump = open(os.path.join(work, "dump.txt")).read()
+        events = re.findall(r":\s+([0-9a-f]{2} [0-9a-f]{2} [0-9a-f]{2})\s", dump)
+        assert events, "no MIDI came out of the plug-in:\n" + dump[:2000]
+        assert set(events) <= {"90 3c 40", "80 3c 40", "90 40 40", "80 40 40"}, set(events)
+        assert {"90 3c 40", "80 3c 40", "90 40 40", "80 40 40"} <= set(events), set(events)
+        print(f"{len(events)} MIDI events came back unchanged")
+
+        assert silent_wav(wav), "the audio output is not silent"
+        print("the audio output is silence")
+
+        changed = sum(1 for i in range(0, min(len(before), len(after)), 3) if before[i:i + 3] != after[i:i + 3])
+        assert changed > 2000, f"the page did not change while notes arrived ({changed} pixels)"
+        print(f"the page showed the notes ({changed} pixels changed); screenshot: {args.screenshot}")
+    finally:
+        for p in reversed(processes):
+            if p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+        subprocess.run(["rm", "-rf", work])
+    print("PASS")
+
+
+if __name__ == "__main__":
+    main()
