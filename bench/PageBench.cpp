@@ -9,9 +9,8 @@
 //    a bare juce::WebBrowserComponent loading the same page
 
 #include "../tests/e2e/EditorHarness.h"
+#include "../tests/support/ProcessInfo.h"
 
-#include <dirent.h>
-#include <fstream>
 #include <thread>
 
 extern "C" int juce_gtkWebkitMain (int argc, const char* const* argv);
@@ -32,73 +31,6 @@ namespace
 
         std::sort (v.begin(), v.end());
         return v[(size_t) juce::jlimit (0.0, (double) v.size() - 1, std::ceil (p / 100.0 * (double) v.size()) - 1)];
-    }
-
-    //==============================================================================
-    // Resident memory of this process and all its descendants, in MiB.
-    std::map<int, int> parentsOfProcesses()
-    {
-        std::map<int, int> parents;
-
-        if (auto* dir = opendir ("/proc"))
-        {
-            while (auto* e = readdir (dir))
-            {
-                const auto pid = atoi (e->d_name);
-                if (pid <= 0)
-                    continue;
-
-                std::ifstream stat ("/proc/" + std::to_string (pid) + "/stat");
-                std::string line;
-                std::getline (stat, line);
-                const auto close = line.rfind (')');
-                if (close == std::string::npos)
-                    continue;
-
-                int ppid = 0;
-                char state = 0;
-                sscanf (line.c_str() + close + 2, "%c %d", &state, &ppid);
-                parents[pid] = ppid;
-            }
-
-            closedir (dir);
-        }
-
-        return parents;
-    }
-
-    double treeResidentMiB()
-    {
-        const auto parents = parentsOfProcesses();
-        std::set<int> tree { getpid() };
-
-        for (bool grew = true; grew;)
-        {
-            grew = false;
-            for (auto& [pid, ppid] : parents)
-                if (tree.count (ppid) && tree.insert (pid).second)
-                    grew = true;
-        }
-
-        double kib = 0;
-        for (auto pid : tree)
-        {
-            std::ifstream status ("/proc/" + std::to_string (pid) + "/status");
-            std::string key;
-            while (status >> key)
-            {
-                if (key == "VmRSS:")
-                {
-                    double value = 0;
-                    status >> value;
-                    kib += value;
-                    break;
-                }
-                status.ignore (1 << 16, '\n');
-            }
-        }
-
-        return kib / 1024.0;
     }
 
     //==============================================================================
@@ -251,7 +183,7 @@ namespace
         h.open();     // returns once the page's script has its MIDI access
         const auto ms = msSince (start);
         settle (1500);
-        return { ms, treeResidentMiB() };
+        return { ms, ProcessInfo::treeResidentMiB (getpid()) };
     }
 
     LoadFigures measureBareBrowser()
@@ -297,7 +229,7 @@ namespace
 
         const auto ms = msSince (start);
         settle (1500);
-        const auto mib = treeResidentMiB();
+        const auto mib = ProcessInfo::treeResidentMiB (getpid());
         onMessageThread ([&] { browser = nullptr; window = nullptr; });
         return { ms, mib };
     }

@@ -13,6 +13,6 @@ set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 # One sanitizer build per build directory: LUTEWYRM_SANITIZE=address,undefined or thread.
 set(LUTEWYRM_SANITIZE "" CACHE STRING "Sanitizers to build with (e.g. address,undefined or thread)")
 if(LUTEWYRM_SANITIZE)
-    add_compile_options(-fsanitize=${LUTEWYRM_SANITIZE} -fno-omit-frame-pointer)
+    add_compile_options(-fsanitize=${LUTEWYRM_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=${LUTEWYRM_SANITIZE})
 endif()

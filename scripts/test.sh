@@ -17,4 +17,29 @@ configure_and_build "$tsan_dir" -DLUTEWYRM_SANITIZE=thread -- lutewyrm_unit_test
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir "$tsan_dir" --output-on-failure --timeout 600 -L "unit|threads"
 
+log "AddressSanitizer + UndefinedBehaviorSanitizer build of the unit tests"
+asan_dir="${build_dir}-asan"
+configure_and_build "$asan_dir" -DLUTEWYRM_SANITIZE=address,undefined -- lutewyrm_unit_tests
+ASAN_OPTIONS="detect_leaks=1 abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
+    ctest --test-dir "$asan_dir" --output-on-failure --timeout 600 -L unit
+
+log "fuzzing: each target for ${LUTEWYRM_FUZZ_SECONDS:=30} s (clang, libFuzzer, AddressSanitizer + UBSan)"
+fuzz_dir="${build_dir}-fuzz"
+fuzz_targets=(state_blob page_state page_events bootstrap_script)
+CC=clang CXX=clang++ configure_and_build "$fuzz_dir" -DLUTEWYRM_FUZZ=ON "-DLUTEWYRM_SANITIZE=address,undefined,fuzzer-no-link" \
+    -- "${fuzz_targets[@]/#/lutewyrm_fuzz_}"
+for target in "${fuzz_targets[@]}"; do
+    corpus="$fuzz_dir/corpus/$target"
+    mkdir -p "$corpus"
+    log_file="$fuzz_dir/fuzz-$target.log"
+    if ! ASAN_OPTIONS="detect_leaks=1" "$fuzz_dir/tests/fuzz/lutewyrm_fuzz_$target" \
+            -max_total_time="$LUTEWYRM_FUZZ_SECONDS" -timeout=20 -rss_limit_mb=4096 -print_final_stats=1 \
+            -artifact_prefix="$fuzz_dir/" "$corpus" "$repo/tests/fuzz/corpus/$target" > "$log_file" 2>&1; then
+        tail -n 60 "$log_file"
+        log "fuzz target $target failed (log: $log_file)"
+        exit 1
+    fi
+    log "$target: $(grep -E '^stat::number_of_executed_units' "$log_file" | awk '{print $2}') runs, no failures"
+done
+
 log "all tests passed in $(( $(date +%s) - start )) s"

@@ -1,8 +1,6 @@
 #include "EditorHarness.h"
+#include "support/ProcessInfo.h"
 
-#include <dirent.h>
-#include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <signal.h>
 #include <thread>
@@ -15,82 +13,6 @@ using Wrapper = juce::AudioProcessor::WrapperType;
 
 namespace
 {
-    std::string readFile (const std::string& path)
-    {
-        std::ifstream in (path, std::ios::binary);
-        return { std::istreambuf_iterator<char> (in), {} };
-    }
-
-    /** Processes whose parent is `parent` and whose command line contains `marker`. */
-    std::vector<int> childProcesses (int parent, const std::string& marker)
-    {
-        std::vector<int> found;
-
-        if (auto* dir = opendir ("/proc"))
-        {
-            while (auto* e = readdir (dir))
-            {
-                const auto pid = atoi (e->d_name);
-                if (pid <= 0)
-                    continue;
-
-                const auto stat = readFile ("/proc/" + std::to_string (pid) + "/stat");
-                const auto close = stat.rfind (')');
-                if (close == std::string::npos)
-                    continue;
-
-                char state = 0;
-                int ppid = 0;
-                sscanf (stat.c_str() + close + 2, "%c %d", &state, &ppid);
-                auto cmdline = readFile ("/proc/" + std::to_string (pid) + "/cmdline");
-                std::replace (cmdline.begin(), cmdline.end(), '\0', ' ');
-
-                if (ppid == parent && state != 'Z' && cmdline.find (marker) != std::string::npos)
-                    found.push_back (pid);
-            }
-
-            closedir (dir);
-        }
-
-        return found;
-    }
-
-    double cpuSeconds (int pid)
-    {
-        const auto stat = readFile ("/proc/" + std::to_string (pid) + "/stat");
-        const auto close = stat.rfind (')');
-        if (close == std::string::npos)
-            return 0;
-
-        std::istringstream fields (stat.substr (close + 2));
-        std::string skip;
-        for (int i = 0; i < 11; ++i)
-            fields >> skip;
-
-        unsigned long long user = 0, system = 0;
-        fields >> user >> system;
-        return (double) (user + system) / (double) sysconf (_SC_CLK_TCK);
-    }
-
-    int openDescriptors()
-    {
-        int count = 0;
-        if (auto* dir = opendir ("/proc/self/fd"))
-        {
-            while (readdir (dir) != nullptr)
-                ++count;
-            closedir (dir);
-        }
-        return count;
-    }
-
-    bool processExists (int pid)
-    {
-        const auto stat = readFile ("/proc/" + std::to_string (pid) + "/stat");
-        const auto close = stat.rfind (')');
-        return close != std::string::npos && stat[close + 2] != 'Z';
-    }
-
     juce::File buildFile (const char* path)     { return juce::File (path); }
 }
 
@@ -101,7 +23,7 @@ TEST (WebViewRobustness, HostSurvivesTheWebEngineDying)
     h.devices.plugOutput ("Lute", "out-0");
     h.open();
 
-    const auto children = childProcesses (getpid(), "--juce-gtkwebkitfork-child");
+    const auto children = ProcessInfo::children (getpid(), "--juce-gtkwebkitfork-child");
     ASSERT_EQ (children.size(), 1u);
     kill (children[0], SIGKILL);
     settle (300);
@@ -117,9 +39,9 @@ TEST (WebViewRobustness, HostSurvivesTheWebEngineDying)
     settle (300);
 
     // And it must not spin on the dead pipe.
-    const auto before = cpuSeconds (getpid());
+    const auto before = ProcessInfo::stat (getpid()).cpuSeconds;
     settle (1000);
-    EXPECT_LT (cpuSeconds (getpid()) - before, 0.5);
+    EXPECT_LT (ProcessInfo::stat (getpid()).cpuSeconds - before, 0.5);
 
     // Closing the editor must not hang.
     std::atomic<bool> closed { false };
@@ -151,7 +73,7 @@ TEST (WebViewRobustness, WebEngineExitsWhenItsHostDies)
     for (int i = 0; i < 300 && children.empty(); ++i)
     {
         std::this_thread::sleep_for (std::chrono::milliseconds (50));
-        children = childProcesses (pid, "--juce-gtkwebkitfork-child");
+        children = ProcessInfo::children (pid, "--juce-gtkwebkitfork-child");
     }
 
     ASSERT_EQ (children.size(), 1u) << "the application's web engine did not start";
@@ -165,7 +87,7 @@ TEST (WebViewRobustness, WebEngineExitsWhenItsHostDies)
     for (int i = 0; i < 100 && ! ended; ++i)
     {
         std::this_thread::sleep_for (std::chrono::milliseconds (50));
-        ended = ! processExists (children[0]);
+        ended = ! ProcessInfo::isRunning (children[0]);
     }
 
     if (! ended)
@@ -258,7 +180,7 @@ TEST (WebViewRobustness, OpeningAndClosingEditorsLeaksNoDescriptorsOrProcesses)
     h.open();
     h.close();
     settle (500);
-    const auto descriptorsBefore = openDescriptors();
+    const auto descriptorsBefore = ProcessInfo::openDescriptors();
 
     for (int i = 0; i < 20; ++i)
     {
@@ -267,6 +189,6 @@ TEST (WebViewRobustness, OpeningAndClosingEditorsLeaksNoDescriptorsOrProcesses)
     }
 
     settle (500);
-    EXPECT_LE (openDescriptors(), descriptorsBefore + 2);
-    EXPECT_TRUE (childProcesses (getpid(), "--juce-gtkwebkitfork-child").empty());
+    EXPECT_LE (ProcessInfo::openDescriptors(), descriptorsBefore + 2);
+    EXPECT_TRUE (ProcessInfo::children (getpid(), "--juce-gtkwebkitfork-child").empty());
 }

@@ -2,9 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "support/MessageThread.h"
+#include "support/ProcessInfo.h"
 
-#include <dirent.h>
-#include <fstream>
 #include <thread>
 
 // The built VST3 plug-in in a host of our own: what a DAW does with it.
@@ -74,44 +73,6 @@ namespace
         for (int ch = 0; ch < audio.getNumChannels(); ++ch)
             for (int i = 0; i < audio.getNumSamples(); ++i)
                 audio.setSample (ch, i, random.nextFloat() - 0.5f);
-    }
-
-    int openDescriptors()
-    {
-        int count = 0;
-        if (auto* dir = opendir ("/proc/self/fd"))
-        {
-            while (readdir (dir) != nullptr)
-                ++count;
-            closedir (dir);
-        }
-        return count;
-    }
-
-    int childProcessCount()
-    {
-        int count = 0;
-        if (auto* dir = opendir ("/proc"))
-        {
-            while (auto* e = readdir (dir))
-            {
-                const auto pid = atoi (e->d_name);
-                if (pid <= 0)
-                    continue;
-
-                std::ifstream stat ("/proc/" + std::to_string (pid) + "/stat");
-                std::string line;
-                std::getline (stat, line);
-                const auto close = line.rfind (')');
-                char state = 0;
-                int ppid = 0;
-                if (close != std::string::npos && sscanf (line.c_str() + close + 2, "%c %d", &state, &ppid) == 2
-                     && ppid == getpid() && state != 'Z')
-                    ++count;
-            }
-            closedir (dir);
-        }
-        return count;
     }
 
     /** A host's editor window: a plain top-level component. */
@@ -280,8 +241,8 @@ TEST (VST3Host, EditorOpenedAndClosedManyTimesWhileMidiFlows)
 
     openAndClose (1500);     // let everything start up once
     settle (500);
-    const auto descriptors = openDescriptors();
-    const auto processes = childProcessCount();
+    const auto descriptors = ProcessInfo::openDescriptors();
+    const auto processes = (int) ProcessInfo::children (getpid()).size();
 
     for (int i = 0; i < 200; ++i)
         openAndClose (i % 20 == 0 ? 800 : 30);
@@ -291,8 +252,8 @@ TEST (VST3Host, EditorOpenedAndClosedManyTimesWhileMidiFlows)
     audio.join();
     p.instance->releaseResources();
 
-    EXPECT_LE (openDescriptors(), descriptors + 2);
-    EXPECT_LE (childProcessCount(), processes);
+    EXPECT_LE (ProcessInfo::openDescriptors(), descriptors + 2);
+    EXPECT_LE ((int) ProcessInfo::children (getpid()).size(), processes);
     EXPECT_GT (blocks.load(), 100);
 
     // No folder named after the temporary helper process; the shared one is used.

@@ -196,3 +196,29 @@ TEST (Processor, IdentityBusesAndPrograms)
     EXPECT_FALSE (processor->isBusesLayoutSupported (layoutWith (Set::disabled())));
     EXPECT_FALSE (processor->isBusesLayoutSupported (layoutWith (std::nullopt)));
 }
+
+TEST (StateBlob, DeeplyNestedTextIsRefusedNotACrash)
+{
+    // A crafted project file: hundreds of thousands of brackets.
+    const auto deep = juce::String::repeatedString ("[", 300000) + juce::String::repeatedString ("]", 300000);
+    const auto deepObject = juce::String::repeatedString ("{\"a\":", 300000) + "1" + juce::String::repeatedString ("}", 300000);
+
+    VirtualMidiDevices devices;
+    devices.plugOutput ("Lute", "lute-1");
+    auto processor = makeProcessor (devices);
+    processor->setWebState (pageState ("Lute", 5));
+    const auto before = blobText (*processor);
+
+    setBlob (*processor, deep);
+    setBlob (*processor, "{\"state\": " + deep + "}");
+    EXPECT_EQ (blobText (*processor), before);
+
+    // As page state it is stored as it is, but routes nowhere.
+    processor->setWebState (deepObject);
+    EXPECT_EQ (devices.getNumOpenOutputs ("lute-1"), 0);
+
+    // Nesting as deep as real documents go still works.
+    const auto fine = juce::String::repeatedString ("[", 100) + juce::String::repeatedString ("]", 100);
+    setBlob (*processor, "{\"state\": " + juce::JSON::toString (juce::var (fine)) + ", \"editorW\": 7, \"x\": " + fine + "}");
+    EXPECT_EQ (processor->getEditorWidth(), 7);
+}

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdio>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+//==============================================================================
+/*  What /proc says about processes: children, descriptors, CPU time, memory.
+    For tests and benchmarks that watch the web engine's child processes.
+*/
+namespace ProcessInfo
+{
+    inline std::string readFile (const std::string& path)
+    {
+        std::ifstream in (path, std::ios::binary);
+        return { std::istreambuf_iterator<char> (in), {} };
+    }
+
+    struct Stat
+    {
+        char state = 0;
+        int parent = 0;
+        double cpuSeconds = 0;
+    };
+
+    /** The fields of /proc/<pid>/stat that the tests use; state 0 if there is no such process. */
+    inline Stat stat (int pid)
+    {
+        const auto text = readFile ("/proc/" + std::to_string (pid) + "/stat");
+        const auto close = text.rfind (')');       // the command name may hold spaces and parentheses
+
+        Stat s;
+        if (close == std::string::npos)
+            return s;
+
+        std::istringstream fields (text.substr (close + 2));
+        std::string skip;
+        unsigned long long user = 0, system = 0;
+        fields >> s.state >> s.parent;
+        for (int i = 0; i < 9; ++i)
+            fields >> skip;
+        fields >> user >> system;
+        s.cpuSeconds = (double) (user + system) / (double) sysconf (_SC_CLK_TCK);
+        return s;
+    }
+
+    inline std::vector<int> allProcesses()
+    {
+        std::vector<int> pids;
+
+        if (auto* dir = opendir ("/proc"))
+        {
+            while (auto* e = readdir (dir))
+                if (const auto pid = atoi (e->d_name); pid > 0)
+                    pids.push_back (pid);
+
+            closedir (dir);
+        }
+
+        return pids;
+    }
+
+    inline bool isRunning (int pid)
+    {
+        const auto s = stat (pid).state;
+        return s != 0 && s != 'Z';
+    }
+
+    /** Running children of `parent` whose command line contains `marker`. */
+    inline std::vector<int> children (int parent, const std::string& marker = {})
+    {
+        std::vector<int> found;
+
+        for (auto pid : allProcesses())
+        {
+            if (stat (pid).parent != parent || ! isRunning (pid))
+                continue;
+
+            auto cmdline = readFile ("/proc/" + std::to_string (pid) + "/cmdline");
+            std::replace (cmdline.begin(), cmdline.end(), '\0', ' ');
+
+            if (cmdline.find (marker) != std::string::npos)
+                found.push_back (pid);
+        }
+
+        return found;
+    }
+
+    inline int openDescriptors()
+    {
+        int count = 0;
+
+        if (auto* dir = opendir ("/proc/self/fd"))
+        {
+            while (readdir (dir) != nullptr)
+                ++count;
+
+            closedir (dir);
+        }
+
+        return count;
+    }
+
+    /** Resident memory of a process and all its descendants, in MiB. */
+    inline double treeResidentMiB (int root)
+    {
+        std::map<int, int> parents;
+        for (auto pid : allProcesses())
+            parents[pid] = stat (pid).parent;
+
+        std::set<int> tree { root };
+        for (bool grew = true; grew;)
+        {
+            grew = false;
+            for (auto& [pid, parent] : parents)
+                if (tree.count (parent) > 0 && tree.insert (pid).second)
+                    grew = true;
+        }
+
+        double kib = 0;
+        for (auto pid : tree)
+        {
+            std::istringstream status (readFile ("/proc/" + std::to_string (pid) + "/status"));
+            for (std::string line; std::getline (status, line);)
+                if (line.rfind ("VmRSS:", 0) == 0)
+                    kib += std::stod (line.substr (6));
+        }
+
+        return kib / 1024.0;
+    }
+}
