@@ -86,17 +86,38 @@ namespace
     }
 }
 
+// Device names and page states are text: build them from code points, more
+// often the ASCII ones that matter to scripts and JSON, sometimes any at all.
+static juce::String consumeText (FuzzedDataProvider& input, size_t maxLength)
+{
+    juce::String text;
+
+    for (auto length = input.ConsumeIntegralInRange<size_t> (0, maxLength); length > 0 && input.remaining_bytes() > 0; --length)
+    {
+        auto c = input.ConsumeIntegralInRange<uint32_t> (1, 0x10ffff);
+
+        if (input.ConsumeBool())
+            c = 1 + c % 0x7f;
+
+        if (c < 0xd800 || c > 0xdfff)
+            text += juce::String::charToString ((juce::juce_wchar) c);
+    }
+
+    return text;
+}
+
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input (data, size);
     juce::StringArray outputs, inputs;
 
     for (auto n = input.ConsumeIntegralInRange (0, 3); --n >= 0;)
-        outputs.add (juce::String::fromUTF8 (input.ConsumeRandomLengthString (64).c_str()));
-    for (auto n = input.ConsumeIntegralInRange (0, 3); --n >= 0;)
-        inputs.add (juce::String::fromUTF8 (input.ConsumeRandomLengthString (64).c_str()));
+        outputs.add (consumeText (input, 24));
 
-    const auto state = juce::String::fromUTF8 (input.ConsumeRemainingBytesAsString().c_str());
+    for (auto n = input.ConsumeIntegralInRange (0, 3); --n >= 0;)
+        inputs.add (consumeText (input, 24));
+
+    const auto state = consumeText (input, 200);
     const auto script = BootstrapScript::buildPortsScript (outputs, inputs, "\n/*shim*/\n")
                       + BootstrapScript::instanceBlock ("abc", state);
 

@@ -33,4 +33,5 @@ inline std::unique_ptr<LUTEWYRMRPGAudioProcessor> fuzzProcessor (juce::AudioProc
 }
 
 /** Stops the run with a crash the fuzzer records, if the condition fails. */
-#define FUZZ_CHECK(condition) do { if (! (condition)) __builtin_trap(); } while (false)
+#define FUZZ_CHECK(condition) \
+    do { if (! (condition)) { fprintf (stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); __builtin_trap(); } } while (false)

@@ -100,7 +100,8 @@ TEST (StateBlob, ReadingNothingChangesNothingAndDoesNotReapplyRouting)
 
 TEST (StateBlob, ForeignBytesKeepEveryFieldButReapplyRouting)
 {
-    for (const auto* foreign : { "not json at all", "[1, 2, 3]", "\"a string\"", "42", "{\"instanceId\": " })
+    for (const auto* foreign : { "not json at all", "[1, 2, 3]", "\"a string\"", "42", "{\"instanceId\": ",
+                                 "{\"editorW\": --5}", "{\"editorW\": -x}" })
     {
         VirtualMidiDevices devices;
         auto processor = makeProcessor (devices);
@@ -147,6 +148,10 @@ TEST (StateBlob, ValuesAreConvertedTheVarWay)
         { R"({"instanceId": "x",  "editorW": 1e300})",  "x",   std::numeric_limits<int>::max() },
         { R"({"instanceId": "x",  "editorW": -1e300})", "x",   std::numeric_limits<int>::min() },
         { R"({"instanceId": "x",  "editorW": "99999999999999999999"})", "x", std::numeric_limits<int>::max() },
+        { R"({"instanceId": "x",  "editorW": 99999999999999999999})",   "x", std::numeric_limits<int>::max() },
+        { R"({"instanceId": "x",  "editorW": -99999999999999999999})",  "x", std::numeric_limits<int>::min() },
+        { R"({"instanceId": "x",  "editorW": 1e5555555555555})",        "x", std::numeric_limits<int>::max() },
+        { R"({"instanceId": "x",  "editorW": -1e5555555555555})",       "x", std::numeric_limits<int>::min() },
     };
 
     for (auto& c : cases)
