@@ -80,6 +80,7 @@
     var RECEIVED_CAP = 10000;
     var NOTES_CAP = 20000;
     var LOG_LINES = 14;
+    var LEDGER_INTERVAL = 100;   // ms, the least time between two redraws of the ledger
     var KEY_LOW = 36;            // C2
     var KEY_HIGH = 96;           // C7
     var DEFAULT_VELOCITY = 100;
@@ -567,8 +568,16 @@
         var litOut = new Uint8Array(128);
         var shownIn = new Uint8Array(128);
         var shownOut = new Uint8Array(128);
-        var logRing = [];
+        var logRing = [];        // the ledger's lines, oldest first
         var logDirty = false;
+        var logRows = [];        // LOG_LINES rows, the newest line at the top
+        var rowEntries = [];     // the entry each row shows now
+        var logEmpty = null;     // the "silence" line, until the first entry
+        var shownCount = "";
+        var keysDirty = false;
+        var keysDrawnLast = false;
+        var ledgerDrawnAt = -Infinity;
+        var ledgerTimer = 0;
         var frameQueued = false;
         var keyEls = [];
         var baseNote = 60;
@@ -582,8 +591,16 @@
 
         function seenEntry(entry, kind) {
             var d = entry.data;
-            if (kind !== 0)
-                (entry.input !== undefined ? litIn : litOut)[d[1] & 127] = kind > 0 ? 1 : 0;
+            if (kind !== 0) {
+                var n = d[1] & 127;
+                var lit = entry.input !== undefined ? litIn : litOut;
+                var on = kind > 0 ? 1 : 0;
+                if (lit[n] !== on) {
+                    lit[n] = on;
+                    if (n >= KEY_LOW && n <= KEY_HIGH)
+                        keysDirty = true;
+                }
+            }
             // Clock and active sensing would drown the ledger.
             if (d[0] !== 0xf8 && d[0] !== 0xfe) {
                 logRing.push(entry);
@@ -594,8 +611,59 @@
             queueFrame();
         }
 
+        function countText() {
+            return notes.length ? notes.length + (notes.length === 1 ? " note" : " notes") : "";
+        }
+
+        // Every frame painted holds up the MIDI that arrives meanwhile, so:
+        // - The web view paints, in one piece, the bounding box of all that
+        //   changed in a frame whenever the changes are many or cover much of
+        //   that box. The keyboard and the ledger are far apart: together
+        //   their box spans most of the window, while each alone is small. So
+        //   when both have changed they take turns, one drawn now and the
+        //   other on the next frame.
+        // - The keys follow the music and are drawn on the next frame; the
+        //   ledger is there to be read, and a stream of messages redraws it
+        //   at most every LEDGER_INTERVAL.
         function drawFrame() {
             frameQueued = false;
+            var count = countText();
+            var ledger = logDirty || count !== shownCount;
+            var keys = keysDirty;
+            if (ledger) {
+                var wait = ledgerDrawnAt + LEDGER_INTERVAL - now();
+                if (wait > 0) {
+                    ledger = false;
+                    if (!ledgerTimer)
+                        ledgerTimer = setTimeout(function () { ledgerTimer = 0; queueFrame(); }, wait);
+                }
+            }
+            if (keys && ledger) {
+                if (keysDrawnLast)
+                    keys = false;
+                else
+                    ledger = false;
+                queueFrame();
+            }
+            if (keys) {
+                keysDirty = false;
+                drawKeys();
+            }
+            if (ledger) {
+                ledgerDrawnAt = now();
+                if (logDirty) {
+                    logDirty = false;
+                    drawLog();
+                }
+                if (count !== shownCount) {
+                    shownCount = count;
+                    el.noteCount.firstChild.data = count;
+                }
+            }
+            keysDrawnLast = keys;
+        }
+
+        function drawKeys() {
             for (var n = KEY_LOW; n <= KEY_HIGH; n++) {
                 if (litIn[n] !== shownIn[n]) {
                     shownIn[n] = litIn[n];
@@ -606,41 +674,76 @@
                     keyEls[n].classList.toggle("lit-out", litOut[n] === 1);
                 }
             }
-            if (logDirty) {
-                logDirty = false;
-                drawLog();
-            }
-            el.noteCount.textContent = notes.length ? notes.length + (notes.length === 1 ? " note" : " notes") : "";
         }
 
         function span(cls, text) {
             var s = document.createElement("span");
             s.className = cls;
-            s.textContent = text;
+            s.appendChild(document.createTextNode(text));
             return s;
         }
 
-        function drawLog() {
-            var frag = document.createDocumentFragment();
-            for (var i = logRing.length - 1; i >= 0; i--) {
-                var e = logRing[i];
-                var incoming = e.input !== undefined;
+        // Text is changed in place, never by replacing nodes or moving rows:
+        // a changed text is laid out within the ledger's contained box, while
+        // a changed list of children would mark the ledger's own ancestors
+        // for layout and repaint the whole hall.
+        function setText(s, text) {
+            var node = s.firstChild;
+            if (node.data !== text)
+                node.data = text;
+        }
+
+        // The ledger is a fixed set of LOG_LINES rows, made once; each frame
+        // the lines move down a row by their text alone.
+        function buildLog() {
+            logEmpty = document.createElement("li");
+            logEmpty.className = "empty";
+            logEmpty.textContent = "Silence, for now. Play a key or send some MIDI.";
+            el.log.appendChild(logEmpty);
+            for (var i = 0; i < LOG_LINES; i++) {
                 var li = document.createElement("li");
-                li.className = incoming ? "in" : "out";
-                li.appendChild(span("t", clockText(e.t)));
-                li.appendChild(span("dir", incoming ? "\u25c2" : "\u25b8"));
-                li.appendChild(span("port", incoming ? e.input : (e.output || "no output")));
-                li.appendChild(span("msg", describe(e.data)));
-                frag.appendChild(li);
+                li.hidden = true;
+                if (i === 0)
+                    li.className = "newest";
+                li.appendChild(span("t", ""));
+                li.appendChild(span("dir", ""));
+                li.appendChild(span("port", ""));
+                li.appendChild(span("msg", ""));
+                el.log.appendChild(li);
+                logRows.push(li);
+                rowEntries.push(null);
             }
-            el.log.textContent = "";
-            if (!logRing.length) {
-                var empty = document.createElement("li");
-                empty.className = "empty";
-                empty.textContent = "Silence, for now. Play a key or send some MIDI.";
-                frag.appendChild(empty);
+            el.noteCount.textContent = "";
+            el.noteCount.appendChild(document.createTextNode(""));
+        }
+
+        function drawLog() {
+            if (logEmpty && logRing.length) {
+                el.log.removeChild(logEmpty);
+                logEmpty = null;
             }
-            el.log.appendChild(frag);
+            for (var i = 0; i < LOG_LINES; i++) {
+                var e = i < logRing.length ? logRing[logRing.length - 1 - i] : null;
+                if (e === rowEntries[i])
+                    continue;
+                rowEntries[i] = e;
+                var row = logRows[i];
+                if (!e) {
+                    row.hidden = true;
+                    continue;
+                }
+                var incoming = e.input !== undefined;
+                var cells = row.childNodes;
+                var cls = (i === 0 ? "newest " : "") + (incoming ? "in" : "out");
+                if (row.className !== cls)
+                    row.className = cls;
+                setText(cells[0], clockText(e.t));
+                setText(cells[1], incoming ? "\u25c2" : "\u25b8");
+                setText(cells[2], incoming ? e.input : (e.output || "no output"));
+                setText(cells[3], describe(e.data));
+                if (row.hidden)
+                    row.hidden = false;
+            }
         }
 
         // ---- keyboard --------------------------------------------------
@@ -913,7 +1016,7 @@
         }
 
         buildKeyboard();
-        drawLog();
+        buildLog();
         drawSettings();
         drawStatus();
 
