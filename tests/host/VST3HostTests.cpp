@@ -274,8 +274,9 @@ TEST (VST3Host, RemovingTheLastInstanceAfterItsEditorWasOpenIsSafe)
     // The last instance going away shuts the plug-in's JUCE down; the web
     // engine's libraries, loaded into the host for the editor, stay behind
     // with threads of their own, which must still have their code.
-    for (int round = 0; round < 2; ++round)
+    for (int round = 0; round < 4; ++round)
     {
+        settle (1500);       // the last instance has gone: give those threads time to run
         HostedPlugin p;
         ASSERT_NE (p.instance, nullptr);
 
