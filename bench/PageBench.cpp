@@ -34,14 +34,20 @@ namespace
     }
 
     //==============================================================================
-    void roundTrip (int count = 1000)
+    /** The standalone editor with one input and one output, the page attached to the input. */
+    void openWithKeyboardAndLute (EditorHarness& h)
     {
-        EditorHarness h (juce::AudioProcessor::wrapperType_Standalone);
         h.devices.plugInput ("Keys", "in-0");
         h.devices.plugOutput ("Lute", "out-0");
         h.devices.setRecording (false);
         h.open();
         waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; });
+    }
+
+    void roundTrip (int count = 1000)
+    {
+        EditorHarness h (juce::AudioProcessor::wrapperType_Standalone);
+        openWithKeyboardAndLute (h);
         h.eval ("lwDemo.selectOutput ('Lute') && lwDemo.setThru (true)");
 
         std::atomic<int> arrived { 0 };
@@ -83,11 +89,7 @@ namespace
     void throughput (int ratePerSecond, double seconds)
     {
         EditorHarness h (juce::AudioProcessor::wrapperType_Standalone);
-        h.devices.plugInput ("Keys", "in-0");
-        h.devices.plugOutput ("Lute", "out-0");
-        h.devices.setRecording (false);
-        h.open();
-        waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; });
+        openWithKeyboardAndLute (h);
 
         // Device to page.
         {
