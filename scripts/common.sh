@@ -29,7 +29,7 @@ configure_and_build() {
 
 # The page address the build was configured with.
 page_url() {
-    sed -n 's/^LUTEWYRM_PAGE_URL:STRING=//p' "$build_dir/CMakeCache.txt" | head -n 1
+    sed -n 's/^LUTEWYRM_PAGE_ADDRESS:INTERNAL=//p' "$build_dir/CMakeCache.txt" | head -n 1
 }
 page_port() {
     page_url | sed -n 's#^http://127\.0\.0\.1:\([0-9]*\)/.*#\1#p'

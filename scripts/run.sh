@@ -11,17 +11,21 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 bash "$repo/scripts/build.sh" LutewyrmRPG_Standalone
 
 app="$build_dir/app/LutewyrmRPG_artefacts/$build_type/Standalone/Lutewyrm RPG"
-port="$(page_port)"
-[ -n "$port" ] || { log "this build loads $(page_url), not a local page: starting it as it is"; exec "$app"; }
-
-python3 "$repo/scripts/serve_page.py" "$port" &
-server=$!
+server=""
 xvfb=""
 cleanup() {
-    kill "$server" 2>/dev/null || true
+    [ -n "$server" ] && kill "$server" 2>/dev/null || true
     [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT
+
+port="$(page_port)"
+if [ -n "$port" ]; then
+    python3 "$repo/scripts/serve_page.py" "$port" &
+    server=$!
+else
+    log "this build loads $(page_url): no local page to serve"
+fi
 
 if [ -n "${DISPLAY:-}" ]; then
     log "opening $app on $(page_url)"
