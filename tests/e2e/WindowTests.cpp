@@ -4,6 +4,8 @@
 #include <juce_audio_utils/juce_audio_utils.h>
 #include <juce_audio_plugin_client/Standalone/juce_StandaloneFilterWindow.h>
 
+#include <atomic>
+
 // The editor's window policy on the real X display. The expectations follow
 // the display's real user area, so the tests hold on any screen size (CTest
 // runs them on 1920x1080 and 1280x720).
@@ -188,6 +190,7 @@ TEST (Window, PluginSizeLimitedByTheDisplayIsRestoredInFull)
 
     EditorHarness h (Wrapper::wrapperType_LV2);
     h.processor->setEditorSize (bigW, bigH);
+    std::atomic<bool> checked { false };
 
     onMessageThread ([&]
     {
@@ -207,10 +210,11 @@ TEST (Window, PluginSizeLimitedByTheDisplayIsRestoredInFull)
             EXPECT_EQ (h.processor->getEditorWidth(), bigW);
         });
         editor.release();
-        juce::Timer::callAfterDelay (700, [raw] { delete raw; });
+        juce::Timer::callAfterDelay (700, [raw, &checked] { delete raw; checked = true; });
     });
 
-    settle (900);
+    // The delayed checks refer to this test's objects: wait until they have run.
+    ASSERT_TRUE (waitFor ([&] { return checked.load(); }));
 }
 
 TEST (Window, PluginRestoreAppliesASizeTheHostRestoredMeanwhile)
@@ -220,19 +224,21 @@ TEST (Window, PluginRestoreAppliesASizeTheHostRestoredMeanwhile)
     h.open();       // opening takes longer than 300 ms, so restore within the window ourselves:
 
     h.close();
+    std::atomic<bool> checked { false };
     onMessageThread ([&]
     {
         auto* editor = h.processor->createEditor();
         // A host restores a project with another size right after opening the editor.
         setBlob (*h.processor, R"({"editorW": 1111, "editorH": 777})");
-        juce::Timer::callAfterDelay (600, [editor]
+        juce::Timer::callAfterDelay (600, [editor, &checked]
         {
             EXPECT_EQ (editor->getBounds(), juce::Rectangle<int> (1111, 777));
             delete editor;
+            checked = true;
         });
     });
 
-    settle (900);
+    ASSERT_TRUE (waitFor ([&] { return checked.load(); }));
 }
 
 TEST (Window, StandaloneNeverSavesTheSizeAndSavedZeroIsIgnored)
