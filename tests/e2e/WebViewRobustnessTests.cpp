@@ -189,6 +189,14 @@ TEST (WebViewRobustness, OpeningAndClosingEditorsLeaksNoDescriptorsOrProcesses)
     }
 
     settle (500);
+
+    // The last web engine may take a moment to end on a busy machine.
+    waitFor ([&]
+    {
+        return ProcessInfo::openDescriptors() <= descriptorsBefore + 2
+            && ProcessInfo::children (getpid(), "--juce-gtkwebkitfork-child").empty();
+    });
+
     EXPECT_LE (ProcessInfo::openDescriptors(), descriptorsBefore + 2);
     EXPECT_TRUE (ProcessInfo::children (getpid(), "--juce-gtkwebkitfork-child").empty());
 }
