@@ -17,4 +17,12 @@ if(error)
 endif()
 
 set(LUTEWYRM_PAGE_ADDRESS "${address}" CACHE INTERNAL "Address of the game page this build loads")
+
+# Tests that need the page served on this machine are only added for such builds.
+if(LUTEWYRM_PAGE_ADDRESS MATCHES "^http://127\\.0\\.0\\.1:")
+    set(LUTEWYRM_LOADS_LOCAL_PAGE TRUE)
+else()
+    set(LUTEWYRM_LOADS_LOCAL_PAGE FALSE)
+endif()
+
 message(STATUS "Game page: ${LUTEWYRM_PAGE_ADDRESS}")
