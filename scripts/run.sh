@@ -12,12 +12,7 @@ bash "$repo/scripts/build.sh" LutewyrmRPG_Standalone
 
 app="$build_dir/app/LutewyrmRPG_artefacts/$build_type/Standalone/Lutewyrm RPG"
 server=""
-xvfb=""
-cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null || true
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
+trap '[ -n "$server" ] && kill "$server" 2>/dev/null || true' EXIT
 
 port="$(page_port)"
 if [ -n "$port" ]; then
@@ -34,26 +29,20 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 log "no display: running under Xvfb"
-Xvfb :77 -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=:77
-sleep 1
-
-python3 -c "import sys; sys.path.insert(0, sys.argv[1]); import x11; x11.prepare_display()" "$repo/tests/e2e"
-"$app" &
-app_pid=$!
 shot="$build_dir/screenshots/run.png"
-python3 - "$shot" "$repo/tests/e2e" "$app_pid" <<'PY'
-import sys, time
-sys.path.insert(0, sys.argv[2])
+"$repo/tests/e2e/run-under-xvfb.sh" 1920x1080 python3 - "$app" "$shot" "$repo/tests/e2e" <<'PY'
+import subprocess, sys, time
+sys.path.insert(0, sys.argv[3])
 import x11
+app = subprocess.Popen([sys.argv[1]])
 if not x11.find_windows("Lutewyrm RPG"):
+    app.kill()
     sys.exit("the application window did not appear")
 time.sleep(5)
-print("screenshot of the running application:", x11.screenshot(sys.argv[1]))
+print("screenshot of the running application:", x11.screenshot(sys.argv[2]))
 for w in x11.find_windows("Lutewyrm RPG"):
-    if x11.window_pid(w) == int(sys.argv[3]):
+    if x11.window_pid(w) == app.pid:
         x11.request_close(w)
+sys.exit(app.wait())
 PY
-wait "$app_pid"
 log "closed; the screenshot is $shot"
