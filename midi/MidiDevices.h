@@ -2,6 +2,8 @@
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
+#include <mutex>
+
 //==============================================================================
 /*  The one place where the product meets MIDI hardware.
 
@@ -20,19 +22,10 @@ public:
 
     virtual juce::MidiDeviceInfo getDeviceInfo() const = 0;
 
-    /** Sends a message at once, on the calling thread. */
-    virtual void sendMessageNow (const juce::MidiMessage& message) = 0;
-
-    /** Schedules a block of events: each one is due at
-        millisecondCounterToStartAt + samplePosition * 1000 / samplesPerSecondForBuffer
-        and is sent by the device's background thread.
+    /** Sends a message at once, on the calling thread. Messages that must go out
+        later are timed by the caller (the processor's forwarder), not by the device.
     */
-    virtual void sendBlockOfMessages (const juce::MidiBuffer& buffer,
-                                      double millisecondCounterToStartAt,
-                                      double samplesPerSecondForBuffer) = 0;
-
-    /** Starts the thread that delivers scheduled blocks. */
-    virtual void startBackgroundThread() = 0;
+    virtual void sendMessageNow (const juce::MidiMessage& message) = 0;
 };
 
 //==============================================================================
@@ -60,6 +53,52 @@ public:
 
     /** Stops delivering; when this returns no callback is running or will run. */
     virtual void stop() = 0;
+};
+
+//==============================================================================
+/** What makes an input's stop() final: deliveries pass through the gate, and
+    closing it waits for one that is under way.
+
+    A driver thread may already be inside its delivery when stop() is called
+    (JUCE's Linux inputs only clear a flag); without this, the callback could
+    still run after its owner believed it had stopped.
+*/
+class DeliveryGate
+{
+public:
+    /** Any thread: lets deliveries through. */
+    void open()
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+        isOpen = true;
+    }
+
+    /** Any thread but a delivering one: once this returns, no delivery runs or will run. */
+    void close()
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+        isOpen = false;
+    }
+
+    /** The device's thread: calls fn if the gate is open, holding it open meanwhile. */
+    template <typename Fn>
+    void deliver (Fn&& fn)
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+
+        if (isOpen)
+            fn();
+    }
+
+    bool isOpenNow() const
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+        return isOpen;
+    }
+
+private:
+    mutable std::mutex lock;
+    bool isOpen = false;
 };
 
 //==============================================================================

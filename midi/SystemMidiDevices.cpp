@@ -9,12 +9,6 @@ namespace
 
         juce::MidiDeviceInfo getDeviceInfo() const override         { return device->getDeviceInfo(); }
         void sendMessageNow (const juce::MidiMessage& m) override    { device->sendMessageNow (m); }
-        void startBackgroundThread() override                        { device->startBackgroundThread(); }
-
-        void sendBlockOfMessages (const juce::MidiBuffer& buffer, double startMs, double sampleRate) override
-        {
-            device->sendBlockOfMessages (buffer, startMs, sampleRate);
-        }
 
     private:
         std::unique_ptr<juce::MidiOutput> device;
@@ -22,6 +16,9 @@ namespace
 
     // The JUCE device calls back with its own juce::MidiInput*, which the layer's
     // users never see; this wrapper hands them itself instead.
+    //
+    // JUCE's stop() only clears a flag on some platforms (Linux), so a callback
+    // already under way would outlive it; the gate makes stop() wait for it.
     class SystemInput final : public MidiInputDevice,
                               private juce::MidiInputCallback
     {
@@ -31,19 +28,38 @@ namespace
         {
         }
 
+        ~SystemInput() override
+        {
+            stop();
+            device = nullptr;
+        }
+
         bool isOpen() const                                  { return device != nullptr; }
         juce::MidiDeviceInfo getDeviceInfo() const override  { return device->getDeviceInfo(); }
-        void start() override                                { device->start(); }
-        void stop() override                                 { device->stop(); }
+
+        void start() override
+        {
+            gate.open();
+            device->start();
+        }
+
+        void stop() override
+        {
+            if (device != nullptr)
+                device->stop();
+
+            gate.close();
+        }
 
     private:
         void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
         {
-            callback.handleIncomingMidiMessage (this, message);
+            gate.deliver ([&] { callback.handleIncomingMidiMessage (this, message); });
         }
 
         MidiInputDeviceCallback& callback;
-        std::unique_ptr<juce::MidiInput> device;
+        DeliveryGate gate;
+        std::unique_ptr<juce::MidiInput> device;    // last: closed before the gate goes
     };
 }
 

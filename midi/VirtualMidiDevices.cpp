@@ -18,8 +18,9 @@ struct VirtualMidiDevices::Shared
     std::set<juce::String> failNext;
 
     std::map<juce::String, std::vector<SentMessage>> sent;
+    std::map<juce::String, size_t> numSentTo;
+    mutable std::condition_variable sentChanged;
     std::map<juce::String, int> opens;
-    std::set<juce::String> backgroundStarted;
     std::vector<VirtualOutput*> openOutputs;
     std::vector<VirtualInput*> openInputs;
 
@@ -28,6 +29,10 @@ struct VirtualMidiDevices::Shared
     bool recording = true;
     int64_t numSent = 0;
     int pendingInput = 0;       // injected but not yet delivered or discarded
+
+    bool stopReturnsAtOnce = false;
+    std::set<juce::String> holdNext;
+    int numHeld = 0;
 
     static bool contains (const juce::Array<juce::MidiDeviceInfo>& list, const juce::String& id)
     {
@@ -55,12 +60,15 @@ struct VirtualMidiDevices::Shared
                 return;     // unplugged: the message goes nowhere
 
             ++numSent;
+            ++numSentTo[id];
 
             if (recording)
                 sent[id].push_back (m);
 
             toCall = observer;
         }
+
+        sentChanged.notify_all();
 
         if (toCall)
             toCall (id, m);
@@ -95,33 +103,12 @@ public:
 
     void sendMessageNow (const juce::MidiMessage& message) override
     {
-        shared->record (info.identifier, { message, juce::Time::getMillisecondCounterHiRes(), false });
-    }
-
-    void sendBlockOfMessages (const juce::MidiBuffer& buffer, double startMs, double sampleRate) override
-    {
-        // Like a real output, scheduled blocks go nowhere until the sending thread runs.
-        if (! threadStarted)
-            return;
-
-        for (const auto metadata : buffer)
-        {
-            const auto due = startMs + metadata.samplePosition * 1000.0 / sampleRate;
-            shared->record (info.identifier, { metadata.getMessage(), due, true });
-        }
-    }
-
-    void startBackgroundThread() override
-    {
-        threadStarted = true;
-        std::lock_guard<std::mutex> sl (shared->lock);
-        shared->backgroundStarted.insert (info.identifier);
+        shared->record (info.identifier, { message, juce::Time::getMillisecondCounterHiRes() });
     }
 
 private:
     std::shared_ptr<VirtualMidiDevices::Shared> shared;
     juce::MidiDeviceInfo info;
-    std::atomic<bool> threadStarted { false };
 };
 
 //==============================================================================
@@ -129,8 +116,9 @@ class VirtualInput final : public MidiInputDevice
 {
 public:
     VirtualInput (std::shared_ptr<VirtualMidiDevices::Shared> s, juce::MidiDeviceInfo i,
-                  MidiInputDeviceCallback& cb)
+                  MidiInputDeviceCallback& cb, bool stopsAtOnce)
         : shared (std::move (s)), info (std::move (i)), callback (cb),
+          stopReturnsAtOnce (stopsAtOnce),
           thread ([this] { run(); })
     {
     }
@@ -150,7 +138,8 @@ public:
             quit = true;
         }
 
-        queueChanged.notify_one();
+        // A held delivery goes on now, and closing waits for it, as a driver's does.
+        queueChanged.notify_all();
         thread.join();
     }
 
@@ -158,23 +147,21 @@ public:
 
     void start() override
     {
-        std::lock_guard<std::mutex> dl (deliveryLock);
         started = true;
+        gate.open();
     }
 
     void stop() override
     {
-        // Delivery holds this lock while it calls back, so once we have it no
-        // callback is running, and none will start until start() is called.
-        std::lock_guard<std::mutex> dl (deliveryLock);
         started = false;
+
+        // The promised behaviour: wait for a delivery under way. In the ALSA-like
+        // mode the flag is all there is, and a late callback can still come.
+        if (! stopReturnsAtOnce)
+            gate.close();
     }
 
-    bool isStarted() const
-    {
-        std::lock_guard<std::mutex> dl (deliveryLock);
-        return started;
-    }
+    bool isStarted() const      { return started; }
 
     // Called with shared->lock held.
     void enqueue (const juce::MidiMessage& message)
@@ -186,7 +173,7 @@ public:
             queue.push_back (message);
         }
 
-        queueChanged.notify_one();
+        queueChanged.notify_all();
     }
 
 private:
@@ -225,28 +212,52 @@ private:
 
     void deliver (juce::MidiMessage& message)
     {
+        bool hold = false;
+
         {
             std::lock_guard<std::mutex> sl (shared->lock);
 
             if (! VirtualMidiDevices::Shared::contains (shared->inputs, info.identifier))
                 return;     // unplugged
+
+            if (stopReturnsAtOnce && started)
+                hold = shared->holdNext.erase (info.identifier) > 0;
         }
 
-        std::lock_guard<std::mutex> dl (deliveryLock);
+        message.setTimeStamp (juce::Time::getMillisecondCounterHiRes() * 0.001);
 
-        if (started)
+        if (! stopReturnsAtOnce)
         {
-            message.setTimeStamp (juce::Time::getMillisecondCounterHiRes() * 0.001);
-            callback.handleIncomingMidiMessage (this, message);
+            gate.deliver ([&] { callback.handleIncomingMidiMessage (this, message); });
+            return;
         }
+
+        if (! started)
+            return;
+
+        if (hold)
+        {
+            {
+                std::lock_guard<std::mutex> sl (shared->lock);
+                ++shared->numHeld;
+            }
+
+            shared->idleChanged.notify_all();
+
+            std::unique_lock<std::mutex> ql (queueLock);
+            queueChanged.wait (ql, [this] { return quit; });
+        }
+
+        callback.handleIncomingMidiMessage (this, message);
     }
 
     std::shared_ptr<VirtualMidiDevices::Shared> shared;
     juce::MidiDeviceInfo info;
     MidiInputDeviceCallback& callback;
+    const bool stopReturnsAtOnce;
 
-    mutable std::mutex deliveryLock;
-    bool started = false;
+    std::atomic<bool> started { false };
+    DeliveryGate gate;
 
     std::mutex queueLock;
     std::condition_variable queueChanged;
@@ -325,6 +336,7 @@ void VirtualMidiDevices::clearSent()
 {
     std::lock_guard<std::mutex> sl (shared->lock);
     shared->sent.clear();
+    shared->numSentTo.clear();
     shared->numSent = 0;
 }
 
@@ -383,10 +395,33 @@ int VirtualMidiDevices::getNumOpens (const juce::String& identifier) const
     return it != shared->opens.end() ? it->second : 0;
 }
 
-bool VirtualMidiDevices::wasBackgroundThreadStarted (const juce::String& identifier) const
+bool VirtualMidiDevices::waitForSent (const juce::String& identifier, size_t count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> sl (shared->lock);
+    return shared->sentChanged.wait_for (sl, std::chrono::milliseconds (timeoutMs), [&]
+    {
+        auto it = shared->numSentTo.find (identifier);
+        return it != shared->numSentTo.end() && it->second >= count;
+    });
+}
+
+void VirtualMidiDevices::setStopReturnsAtOnce (bool shouldReturnAtOnce)
 {
     std::lock_guard<std::mutex> sl (shared->lock);
-    return shared->backgroundStarted.count (identifier) > 0;
+    shared->stopReturnsAtOnce = shouldReturnAtOnce;
+}
+
+void VirtualMidiDevices::holdNextDelivery (const juce::String& identifier)
+{
+    std::lock_guard<std::mutex> sl (shared->lock);
+    shared->holdNext.insert (identifier);
+}
+
+bool VirtualMidiDevices::waitForHeldDelivery (int timeoutMs) const
+{
+    std::unique_lock<std::mutex> sl (shared->lock);
+    return shared->idleChanged.wait_for (sl, std::chrono::milliseconds (timeoutMs),
+                                         [this] { return shared->numHeld > 0; });
 }
 
 void VirtualMidiDevices::injectInput (const juce::String& identifier, const juce::MidiMessage& message)
@@ -453,7 +488,7 @@ std::unique_ptr<MidiInputDevice> VirtualMidiDevices::openInput (const juce::Stri
     if (info == nullptr || shared->takeFailure (identifier))
         return nullptr;
 
-    auto input = std::make_unique<VirtualInput> (shared, *info, callback);
+    auto input = std::make_unique<VirtualInput> (shared, *info, callback, shared->stopReturnsAtOnce);
     shared->openInputs.push_back (input.get());
     ++shared->opens[identifier];
     return input;

@@ -12,8 +12,8 @@
 
     Devices can be plugged and unplugged at any time (also while open),
     reordered, given duplicate names or identifiers, and made to fail their next
-    open. Outputs record everything they are sent with its due time; inputs
-    deliver injected messages from a thread of their own, as a driver does.
+    open. Outputs record everything they are sent with the time it was sent;
+    inputs deliver injected messages from a thread of their own, as a driver does.
 
     An open device that has been unplugged stays a valid object, but sends
     nothing and delivers nothing, like a real device that has gone away.
@@ -27,8 +27,7 @@ public:
     struct SentMessage
     {
         juce::MidiMessage message;
-        double dueMs = 0.0;        // on the juce::Time::getMillisecondCounterHiRes scale
-        bool scheduled = false;    // true when it came through sendBlockOfMessages
+        double sentMs = 0.0;        // on the juce::Time::getMillisecondCounterHiRes scale
     };
 
     using SendObserver = std::function<void (const juce::String& identifier, const SentMessage&)>;
@@ -50,6 +49,9 @@ public:
     std::vector<SentMessage> getSent (const juce::String& identifier) const;
     void clearSent();
 
+    /** Waits until at least this many messages were sent to the identifier. */
+    bool waitForSent (const juce::String& identifier, size_t count, int timeoutMs = 10000) const;
+
     /** Called on the sending thread for every recorded message; keep it short. */
     void setSendObserver (SendObserver observer);
 
@@ -66,7 +68,6 @@ public:
     int getNumOpenInputs (const juce::String& identifier) const;
     int getNumStartedInputs (const juce::String& identifier) const;
     int getNumOpens (const juce::String& identifier) const;           // successful opens so far
-    bool wasBackgroundThreadStarted (const juce::String& identifier) const;
 
     //==============================================================================
     /** Queues a message for every open input with this identifier; each one
@@ -76,6 +77,23 @@ public:
 
     /** Waits until every injected message has been delivered or discarded. */
     bool waitForInputIdle (int timeoutMs = 5000) const;
+
+    //==============================================================================
+    /** Inputs opened from now on stop the way JUCE's Linux (ALSA) inputs do:
+        stop() clears a flag and returns at once, so a delivery already past that
+        flag still calls back afterwards; only closing the device waits for it.
+        By default stop() waits for a delivery under way, as the layer promises.
+    */
+    void setStopReturnsAtOnce (bool shouldReturnAtOnce);
+
+    /** The next delivery on an input with this identifier, once it has passed the
+        started check, waits there until its device is being closed: the latest
+        moment a late callback can come. Only for inputs that stop at once.
+    */
+    void holdNextDelivery (const juce::String& identifier);
+
+    /** Waits until a delivery is being held by holdNextDelivery(). */
+    bool waitForHeldDelivery (int timeoutMs = 10000) const;
 
     //==============================================================================
     juce::Array<juce::MidiDeviceInfo> getAvailableOutputs() override;

@@ -1,30 +1,28 @@
 #include "HostMidiQueue.h"
 
-void HostMidiQueue::push (const juce::MidiBuffer& midi) noexcept
+HostMidiQueue::Writer::Writer (HostMidiQueue& q) noexcept : queue (q)
 {
-    for (const auto metadata : midi)
-    {
-        if (metadata.numBytes < 1 || metadata.numBytes > 3)
-            continue;
+    // All the free space at once; only what is written is committed.
+    queue.fifo.prepareToWrite (capacity, start1, size1, start2, size2);
+}
 
-        int start1, size1, start2, size2;
-        fifo.prepareToWrite (1, start1, size1, start2, size2);
+HostMidiQueue::Writer::~Writer() noexcept
+{
+    queue.fifo.finishedWrite (written);
+}
 
-        const auto index = size1 > 0 ? start1 : (size2 > 0 ? start2 : -1);
+void HostMidiQueue::Writer::add (const juce::uint8* data, int size) noexcept
+{
+    if (written >= size1 + size2)
+        return;     // full: this message is dropped, the older ones stay
 
-        if (index < 0)
-        {
-            fifo.finishedWrite (0);     // full: this message is dropped
-            continue;
-        }
-
-        auto& slot = slots[(size_t) index].bytes;
-        slot[0] = (juce::uint8) metadata.numBytes;
-        slot[1] = metadata.data[0];
-        slot[2] = metadata.numBytes > 1 ? metadata.data[1] : 0;
-        slot[3] = metadata.numBytes > 2 ? metadata.data[2] : 0;
-        fifo.finishedWrite (1);
-    }
+    const auto index = written < size1 ? start1 + written : start2 + (written - size1);
+    auto& slot = queue.slots[(size_t) index].bytes;
+    slot[0] = (juce::uint8) size;
+    slot[1] = data[0];
+    slot[2] = size > 1 ? data[1] : 0;
+    slot[3] = size > 2 ? data[2] : 0;
+    ++written;
 }
 
 std::vector<std::vector<juce::uint8>> HostMidiQueue::popAll()

@@ -26,8 +26,24 @@ class HostMidiQueue
 public:
     static constexpr int capacity = 2048;     // holds capacity - 1 messages at most
 
-    /** Audio thread: queues every event of 1 to 3 bytes, in buffer order. */
-    void push (const juce::MidiBuffer& midi) noexcept;
+    /** Audio thread: queues one block's messages in order, committing them all
+        at the end. One writer at a time.
+    */
+    class Writer
+    {
+    public:
+        explicit Writer (HostMidiQueue& queue) noexcept;
+        ~Writer() noexcept;
+
+        /** Queues a message of 1 to 3 bytes, or drops it if the queue is full. */
+        void add (const juce::uint8* data, int size) noexcept;
+
+    private:
+        HostMidiQueue& queue;
+        int start1 = 0, size1 = 0, start2 = 0, size2 = 0, written = 0;
+
+        JUCE_DECLARE_NON_COPYABLE (Writer)
+    };
 
     /** Message thread: everything queued so far, in arrival order. */
     std::vector<std::vector<juce::uint8>> popAll();

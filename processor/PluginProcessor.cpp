@@ -5,6 +5,8 @@
 #include "ForwardFilter.h"
 #include "RoutingChoice.h"
 
+#include <optional>
+
 //==============================================================================
 LUTEWYRMRPGAudioProcessor::LUTEWYRMRPGAudioProcessor (MidiDevices& devices)
     : AudioProcessor (BusesProperties().withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
@@ -22,13 +24,6 @@ MidiDevices& LUTEWYRMRPGAudioProcessor::defaultMidiDevices()
 }
 
 //==============================================================================
-void LUTEWYRMRPGAudioProcessor::prepareToPlay (double, int)
-{
-    // Room for a busy block's forwarded events, so the audio thread does not
-    // allocate in the steady state. Each event takes at most 9 bytes here.
-    forwardScratch.ensureSize (2048 * 9);
-}
-
 void LUTEWYRMRPGAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
 {
     juce::ScopedNoDenormals noDenormals;
@@ -39,41 +34,41 @@ void LUTEWYRMRPGAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
     if (midi.isEmpty())
         return;
 
-    {
-        const juce::ScopedTryLock tl (forwardLock);
-
-        if (tl.isLocked() && forwardOutput != nullptr)
-        {
-            const auto channel = forwardChannel.load();
-            forwardScratch.clear();
-
-            for (const auto metadata : midi)
-            {
-                // Everything forwarded is at most three bytes; skipping longer
-                // events first keeps system exclusive from allocating here.
-                if (metadata.numBytes > 3)
-                    continue;
-
-                auto message = metadata.getMessage();
-
-                if (! shouldForwardToOutput (message))
-                    continue;
-
-                if (channel >= 1 && channel <= 16)
-                    message.setChannel (channel);
-
-                forwardScratch.addEvent (message, metadata.samplePosition);
-            }
-
-            if (! forwardScratch.isEmpty())
-                forwardOutput->sendBlockOfMessages (forwardScratch,
-                                                    juce::Time::getMillisecondCounterHiRes(),
-                                                    getSampleRate());
-        }
-    }
+    // One walk over the host's events feeds both paths. Neither allocates,
+    // locks or searches: each writes into a preallocated queue and commits
+    // once, when its writer goes out of scope.
+    MidiForwarder::BlockWriter forward (forwarder, juce::Time::getMillisecondCounterHiRes(), getSampleRate());
+    std::optional<HostMidiQueue::Writer> toEditor;
 
     if (wrapperType != wrapperType_Standalone)
-        hostMidi.push (midi);
+        toEditor.emplace (hostMidi);
+
+    if (! forward.isOpen() && ! toEditor.has_value())
+        return;
+
+    const auto channel = forwardChannel.load();
+
+    for (const auto metadata : midi)
+    {
+        // Everything either path takes is at most three bytes long.
+        if (metadata.numBytes < 1 || metadata.numBytes > 3)
+            continue;
+
+        if (toEditor.has_value())
+            toEditor->add (metadata.data, metadata.numBytes);
+
+        if (forward.isOpen() && shouldForwardToOutput (metadata.data, metadata.numBytes))
+        {
+            juce::uint8 bytes[3] { metadata.data[0],
+                                   metadata.numBytes > 1 ? metadata.data[1] : (juce::uint8) 0,
+                                   metadata.numBytes > 2 ? metadata.data[2] : (juce::uint8) 0 };
+
+            if (channel >= 1 && channel <= 16 && bytes[0] < 0xf0)
+                bytes[0] = (juce::uint8) ((bytes[0] & 0xf0) | (channel - 1));
+
+            forward.add (bytes, metadata.numBytes, metadata.samplePosition);
+        }
+    }
 }
 
 //==============================================================================
@@ -168,12 +163,10 @@ void LUTEWYRMRPGAudioProcessor::applyRoutingFromState()
     const auto choice = chooseRouting (getWebState());
     forwardChannel.exchange (choice.channel);
 
-    // forwardOutputName is only written below, under routingLock, so reading it
-    // here without forwardLock is safe.
     if (choice.outputName == forwardOutputName)
         return;
 
-    // Enumerating and opening can be slow; no lock the audio thread tries is held.
+    // Enumerating and opening can be slow; the audio thread is never kept waiting.
     std::unique_ptr<MidiOutputDevice> newOutput;
 
     if (choice.outputName.isNotEmpty())
@@ -183,17 +176,11 @@ void LUTEWYRMRPGAudioProcessor::applyRoutingFromState()
             if (info.name == choice.outputName)
             {
                 newOutput = midiDevices.openOutput (info.identifier);
-
-                if (newOutput != nullptr)
-                    newOutput->startBackgroundThread();
-
                 break;
             }
         }
     }
 
-    const juce::ScopedLock sl (forwardLock);
     forwardOutputName = newOutput != nullptr ? choice.outputName : juce::String();
-    std::swap (forwardOutput, newOutput);
-    newOutput.reset();      // closes the previous device while the audio thread is kept out
+    forwarder.setOutput (std::move (newOutput));     // closes the previous device
 }

@@ -4,6 +4,7 @@
 
 #include "../midi/MidiDevices.h"
 #include "HostMidiQueue.h"
+#include "MidiForwarder.h"
 #include "StateBlob.h"
 
 //==============================================================================
@@ -23,7 +24,7 @@ public:
     //==============================================================================
     const juce::String getName() const override                 { return "Lutewyrm RPG"; }
 
-    void prepareToPlay (double sampleRate, int samplesPerBlock) override;
+    void prepareToPlay (double, int) override                   {}
     void releaseResources() override                            {}
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     using AudioProcessor::processBlock;
@@ -60,6 +61,9 @@ public:
     /** Opens, swaps or closes the forwarding output to match the page state. */
     void applyRoutingFromState();
 
+    /** Forwarded messages dropped so far because the sender fell behind. */
+    juce::int64 getNumForwardDropped() const noexcept           { return forwarder.getNumDropped(); }
+
     /** Message thread, single consumer: the host-track messages queued since the last call. */
     std::vector<std::vector<juce::uint8>> popHostMidi()         { return hostMidi.popAll(); }
 
@@ -77,16 +81,15 @@ private:
 
     HostMidiQueue hostMidi;
 
-    juce::CriticalSection forwardLock;              // only ever tried by the audio thread
-    std::unique_ptr<MidiOutputDevice> forwardOutput;
-    juce::String forwardOutputName;
+    // The forwarding output lives in the forwarder; the audio thread only ever
+    // queues into it, so nothing here can make the audio thread wait.
+    MidiForwarder forwarder;
     std::atomic<int> forwardChannel { 0 };
-
-    juce::MidiBuffer forwardScratch;                // audio thread only; reserved in prepareToPlay
 
     // Runs of applyRoutingFromState may come from the message thread and from a
     // host's thread at once; this keeps each run whole. The audio thread never takes it.
     juce::CriticalSection routingLock;
+    juce::String forwardOutputName;                 // guarded by routingLock
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LUTEWYRMRPGAudioProcessor)
 };

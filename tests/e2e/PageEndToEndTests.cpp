@@ -117,6 +117,8 @@ TEST (PageEndToEnd, PageSettingsRouteTheHostTrackToTheChosenOutput)
     midi.addEvent (juce::MidiMessage::controllerEvent (1, 1, 50), 1);       // modulation: not forwarded
     h.processor->processBlock (audio, midi);
 
+    // The forwarder sends on its own thread; out-a was never opened.
+    ASSERT_TRUE (h.devices.waitForSent ("out-b", 1, 60000));
     EXPECT_EQ (sentTo (h.devices, "out-b"), (std::vector<Bytes> { { 0x99, 60, 100 } }));
     EXPECT_TRUE (h.devices.getSent ("out-a").empty());
 }

@@ -17,11 +17,6 @@ namespace
         return b;
     }
 
-    juce::MidiMessage messageOf (const Bytes& b)
-    {
-        return { b.data(), (int) b.size(), 0.0 };
-    }
-
     struct Block
     {
         explicit Block (int numSamples = 512) : audio (2, numSamples)
@@ -57,12 +52,25 @@ namespace
             processor->setWebState (pageState ("Lute", channel));
         }
 
-        std::vector<Bytes> forwarded() const
+        std::vector<Bytes> forwarded (const juce::String& identifier = "lute-1") const
         {
             std::vector<Bytes> out;
-            for (auto& s : devices.getSent ("lute-1"))
+            for (auto& s : devices.getSent (identifier))
                 out.push_back (bytesOf (s.message));
             return out;
+        }
+
+        // The sender works on its own thread and sends in due order, so once a
+        // block's last forwarded message (the marker) has gone out, everything
+        // before it has too.
+        std::vector<Bytes> forwardedThrough (const Bytes& marker, const juce::String& identifier = "lute-1") const
+        {
+            for (size_t count = 1; devices.waitForSent (identifier, count); ++count)
+                if (forwarded (identifier).back() == marker)
+                    return forwarded (identifier);
+
+            ADD_FAILURE() << "the marker never reached " << identifier;
+            return forwarded (identifier);
         }
 
         VirtualMidiDevices devices;
@@ -108,7 +116,7 @@ TEST (ForwardFilter, ForwardsPerformanceMessagesOnly)
     cases.push_back ({ raw ({ 0xB0, 64 }), false });
 
     for (auto& c : cases)
-        EXPECT_EQ (shouldForwardToOutput (messageOf (c.bytes)), c.forwarded)
+        EXPECT_EQ (shouldForwardToOutput (c.bytes.data(), (int) c.bytes.size()), c.forwarded)
             << juce::String::toHexString (c.bytes.data(), (int) c.bytes.size());
 }
 
@@ -139,9 +147,9 @@ TEST_F (AudioPath, ChannelOverrideAppliesOnTheDeviceOnly)
     block.add (raw ({ 0xE2, 0, 64 }), 2);
     processor->processBlock (block.audio, block.midi);
 
-    EXPECT_EQ (forwarded(), (std::vector<Bytes> { raw ({ 0x99, 0x3C, 0x64 }),
-                                                  raw ({ 0xB9, 64, 127 }),
-                                                  raw ({ 0xE9, 0, 64 }) }));
+    EXPECT_EQ (forwardedThrough (raw ({ 0xE9, 0, 64 })), (std::vector<Bytes> { raw ({ 0x99, 0x3C, 0x64 }),
+                                                                                raw ({ 0xB9, 64, 127 }),
+                                                                                raw ({ 0xE9, 0, 64 }) }));
     EXPECT_EQ (eventsOf (block.midi)[0], raw ({ 0x90, 0x3C, 0x64 }));
 }
 
@@ -157,29 +165,86 @@ TEST_F (AudioPath, OverrideZeroKeepsChannelsAndFilterDropsTheRest)
     block.add (raw ({ 0xC3, 4 }), 0);
     block.add (raw ({ 0xF8 }), 0);
     block.add (raw ({ 0xD3, 33 }), 0);
+    block.add (raw ({ 0x83, 60, 0 }), 9);        // the marker
     processor->processBlock (block.audio, block.midi);
 
-    EXPECT_EQ (forwarded(), (std::vector<Bytes> { raw ({ 0x93, 60, 100 }), raw ({ 0xD3, 33 }) }));
+    EXPECT_EQ (forwardedThrough (raw ({ 0x83, 60, 0 })),
+               (std::vector<Bytes> { raw ({ 0x93, 60, 100 }), raw ({ 0xD3, 33 }), raw ({ 0x83, 60, 0 }) }));
 }
 
-TEST_F (AudioPath, DueTimesFollowSamplePositions)
+TEST_F (AudioPath, MessagesGoOutInDueOrderAndNeverEarly)
 {
     makeWith (Wrapper::wrapperType_VST3, 0);
 
-    Block block;
-    block.add (raw ({ 0x90, 60, 100 }), 0);
-    block.add (raw ({ 0x80, 60, 0 }), 480);
+    // A host running ahead of real time: the second block starts before the
+    // first one's tail is due, so its note must go out between them.
+    Block first, second;
+    first.add (raw ({ 0x90, 60, 100 }), 0);
+    first.add (raw ({ 0x80, 60, 0 }), 4800);         // 100 ms at 48 kHz
+    second.add (raw ({ 0x90, 62, 100 }), 480);       // 10 ms
 
     const auto before = juce::Time::getMillisecondCounterHiRes();
-    processor->processBlock (block.audio, block.midi);
-    const auto after = juce::Time::getMillisecondCounterHiRes();
+    processor->processBlock (first.audio, first.midi);
+    processor->processBlock (second.audio, second.midi);
 
+    ASSERT_EQ (forwardedThrough (raw ({ 0x80, 60, 0 })),
+               (std::vector<Bytes> { raw ({ 0x90, 60, 100 }), raw ({ 0x90, 62, 100 }), raw ({ 0x80, 60, 0 }) }));
+
+    // Due at the block's start plus the sample position: never sent before that.
     const auto sent = devices.getSent ("lute-1");
-    ASSERT_EQ (sent.size(), 2u);
-    EXPECT_TRUE (sent[0].scheduled);
-    EXPECT_GE (sent[0].dueMs, before);
-    EXPECT_LE (sent[0].dueMs, after);
-    EXPECT_NEAR (sent[1].dueMs - sent[0].dueMs, 10.0, 1e-9);     // 480 samples at 48 kHz
+    EXPECT_GE (sent[1].sentMs - before, 10.0);
+    EXPECT_GE (sent[2].sentMs - before, 100.0);
+    EXPECT_EQ (processor->getNumForwardDropped(), 0);
+}
+
+TEST_F (AudioPath, FullForwardingQueueDropsTheNewestAndCountsThem)
+{
+    makeWith (Wrapper::wrapperType_VST3, 0);
+
+    // Hold the sender inside its first send, so nothing leaves the queue.
+    std::promise<void> sending, release;
+    auto released = release.get_future().share();
+    std::atomic<int> observed { 0 };
+    devices.setSendObserver ([&, released] (const juce::String&, const VirtualMidiDevices::SentMessage&)
+    {
+        if (observed++ == 0)
+        {
+            sending.set_value();
+            released.wait();
+        }
+    });
+
+    Block opener;
+    opener.add (raw ({ 0x90, 1, 1 }), 0);
+    processor->processBlock (opener.audio, opener.midi);
+    sending.get_future().wait();
+
+    // The queue holds queueSize - 1; five blocks of 2000 overflow it.
+    constexpr int perBlock = 2000, blocks = 5, total = perBlock * blocks;
+    constexpr int held = MidiForwarder::queueSize - 1;
+
+    for (int b = 0; b < blocks; ++b)
+    {
+        Block block;
+        for (int i = 0; i < perBlock; ++i)
+        {
+            const auto n = b * perBlock + i;
+            block.add (raw ({ 0xA0 | (n % 16), (n / 16) % 128, n % 128 }), 0);
+        }
+        processor->processBlock (block.audio, block.midi);
+    }
+
+    EXPECT_EQ (processor->getNumForwardDropped(), total - held);
+
+    release.set_value();
+    ASSERT_TRUE (devices.waitForSent ("lute-1", (size_t) held + 1));
+    devices.setSendObserver (nullptr);
+
+    // The oldest were kept, in order.
+    const auto sent = forwarded();
+    ASSERT_EQ (sent.size(), (size_t) held + 1);
+    for (int n = 0; n < held; ++n)
+        ASSERT_EQ (sent[(size_t) n + 1], raw ({ 0xA0 | (n % 16), (n / 16) % 128, n % 128 })) << n;
 }
 
 TEST_F (AudioPath, BlockWithoutMidiTouchesNothingButTheAudio)
@@ -212,7 +277,7 @@ TEST_F (AudioPath, HostQueueTakesShortMessagesInOrder)
     EXPECT_TRUE (processor->popHostMidi().empty());
 
     // Sysex and clock never reach the device; channel pressure and the note do.
-    EXPECT_EQ (forwarded(), (std::vector<Bytes> { raw ({ 0xD4, 0x33 }), raw ({ 0x90, 60, 100 }) }));
+    EXPECT_EQ (forwardedThrough (raw ({ 0x90, 60, 100 })), (std::vector<Bytes> { raw ({ 0xD4, 0x33 }), raw ({ 0x90, 60, 100 }) }));
 }
 
 TEST_F (AudioPath, FullQueueKeepsTheOldestAndDropsTheRest)
@@ -266,15 +331,15 @@ TEST_F (AudioPath, StandaloneForwardsButNeverQueues)
     processor->processBlock (block.audio, block.midi);
 
     EXPECT_TRUE (processor->popHostMidi().empty());
-    EXPECT_EQ (forwarded().size(), 1u);
+    EXPECT_EQ (forwardedThrough (raw ({ 0x90, 60, 100 })).size(), 1u);
 }
 
-TEST_F (AudioPath, SwapInProgressSkipsForwardingInsteadOfWaiting)
+TEST_F (AudioPath, RoutingChangeNeverHoldsTheAudioThread)
 {
     makeWith (Wrapper::wrapperType_VST3, 0);
     devices.plugOutput ("Harp", "harp-1");
 
-    // Hold the routing thread inside its swap, at the close of the old device.
+    // Hold the routing thread inside its change, at the close of the old device.
     std::promise<void> closing, release;
     auto released = release.get_future().share();
     devices.setOutputCloseHook ([&, released] (const juce::String&)
@@ -286,7 +351,8 @@ TEST_F (AudioPath, SwapInProgressSkipsForwardingInsteadOfWaiting)
     std::thread routing ([&] { processor->setWebState (pageState ("Harp", 0)); });
     closing.get_future().wait();
 
-    // If the audio thread waited for the swap, this would never return.
+    // If the audio thread waited for the routing, this would never return. The
+    // new output is already in place, so the note goes there.
     Block block;
     block.add (raw ({ 0x90, 60, 100 }), 0);
     processor->processBlock (block.audio, block.midi);
@@ -295,7 +361,28 @@ TEST_F (AudioPath, SwapInProgressSkipsForwardingInsteadOfWaiting)
     routing.join();
     devices.setOutputCloseHook (nullptr);
 
-    EXPECT_TRUE (forwarded().empty());
-    EXPECT_TRUE (devices.getSent ("harp-1").empty());
-    EXPECT_EQ (processor->popHostMidi().size(), 1u);     // the queue does not depend on the lock
+    EXPECT_EQ (forwardedThrough (raw ({ 0x90, 60, 100 }), "harp-1"), (std::vector<Bytes> { raw ({ 0x90, 60, 100 }) }));
+    EXPECT_TRUE (forwarded ("lute-1").empty());
+    EXPECT_EQ (processor->popHostMidi().size(), 1u);
+}
+
+TEST_F (AudioPath, MessagesQueuedForAClosedOutputNeverReachTheNextOne)
+{
+    makeWith (Wrapper::wrapperType_VST3, 0);
+    devices.plugOutput ("Harp", "harp-1");
+
+    // A note due in a second is still waiting when the page picks another output.
+    Block late;
+    late.add (raw ({ 0x90, 1, 1 }), 48000);
+    processor->processBlock (late.audio, late.midi);
+    processor->setWebState (pageState ("Harp", 0));
+
+    Block now;
+    now.add (raw ({ 0x90, 2, 2 }), 0);
+    now.add (raw ({ 0x90, 3, 3 }), 96000);           // two seconds: after the stale one was due
+    processor->processBlock (now.audio, now.midi);
+
+    EXPECT_EQ (forwardedThrough (raw ({ 0x90, 3, 3 }), "harp-1"),
+               (std::vector<Bytes> { raw ({ 0x90, 2, 2 }), raw ({ 0x90, 3, 3 }) }));
+    EXPECT_TRUE (forwarded ("lute-1").empty());
 }
