@@ -46,10 +46,7 @@ PageBridge::PageBridge (LUTEWYRMRPGAudioProcessor& p, bool isPlugin, EventSink s
 {
 }
 
-PageBridge::~PageBridge()
-{
-    ports.stopInputs();
-}
+PageBridge::~PageBridge() = default;      // the port registry stops and closes its inputs first
 
 void PageBridge::emit (const juce::Identifier& eventId, const juce::var& payload)
 {
@@ -92,7 +89,7 @@ void PageBridge::handleOpenMidiInput (const juce::var& payload)
 
 void PageBridge::handleStateChanged (const juce::var& payload)
 {
-    processor.setWebState (payload.getProperty ("state", {}).toString());
+    processor.setWebState (varToText (payload.getProperty ("state", {})));
 }
 
 void PageBridge::handleFileDownload (const juce::var& payload)

@@ -52,11 +52,15 @@ private:
 
     LUTEWYRMRPGAudioProcessor& processor;
     EventSink sink;
-    MidiPortRegistry ports;
 
     // Made on the message thread, copied by device threads into posted tasks.
     JUCE_DECLARE_WEAK_REFERENCEABLE (PageBridge)
     const juce::WeakReference<PageBridge> weakThis { this };
+
+    // Last, so it goes first: its open inputs are closed, and a delivery that
+    // was already under way has finished, while everything a device callback
+    // touches (the weak reference above, the processor, the sink) still exists.
+    MidiPortRegistry ports;
 
     JUCE_DECLARE_NON_COPYABLE (PageBridge)
 };

@@ -30,9 +30,13 @@ namespace StateBlob
         if (object == nullptr)
             return;
 
-        if (object->hasProperty (instanceIdKey))  state.instanceId   = object->getProperty (instanceIdKey).toString();
-        if (object->hasProperty (stateKey))       state.webState     = object->getProperty (stateKey).toString();
-        if (object->hasProperty (widthKey))       state.editorWidth  = varToInt (object->getProperty (widthKey));
-        if (object->hasProperty (heightKey))      state.editorHeight = varToInt (object->getProperty (heightKey));
+        // A project file is untrusted too: a size no screen has would reach
+        // the window system as it is.
+        const auto editorSize = [] (const juce::var& v) { return juce::jlimit (0, maxEditorSize, varToInt (v)); };
+
+        if (object->hasProperty (instanceIdKey))  state.instanceId   = varToText (object->getProperty (instanceIdKey));
+        if (object->hasProperty (stateKey))       state.webState     = varToText (object->getProperty (stateKey));
+        if (object->hasProperty (widthKey))       state.editorWidth  = editorSize (object->getProperty (widthKey));
+        if (object->hasProperty (heightKey))      state.editorHeight = editorSize (object->getProperty (heightKey));
     }
 }

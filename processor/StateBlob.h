@@ -24,6 +24,9 @@ struct PersistedState
 */
 namespace StateBlob
 {
+    /** Editor sizes read from a blob are limited to 0 ... this. */
+    constexpr int maxEditorSize = 16384;
+
     /** The properties of the blob's object, in the order they are written.
         Cheap to build, so the processor can do it inside its lock and
         serialise outside it.
@@ -33,8 +36,9 @@ namespace StateBlob
     /** The blob text of an object made by toObject(). */
     juce::String toText (const juce::var& object);
 
-    /** Replaces the fields whose keys are present in a parsed blob, using
-        juce::var's conversions; anything that is not an object changes nothing.
+    /** Replaces the fields whose keys are present in a parsed blob; anything
+        that is not an object changes nothing. Texts are read with varToText,
+        sizes as integers (saturating) limited to 0 ... maxEditorSize.
     */
     void applyTo (const juce::var& parsedBlob, PersistedState& state);
 }

@@ -1,5 +1,7 @@
 #include "support/BridgeFixture.h"
 
+#include <thread>
+
 namespace
 {
     juce::String portsChanged (const juce::String& outputs, const juce::String& inputs)
@@ -315,4 +317,131 @@ TEST (PageBridge, StateChangedStoresTheTextAndReroutes)
 
     f.send ("lwStateChanged", R"({"state": 12})");
     EXPECT_EQ (f.processor->getWebState(), "12");
+}
+
+//==============================================================================
+TEST (PageBridge, ClosingWhileLateDeliveriesAreUnderWayIsSafe)
+{
+    // Inputs that stop the way JUCE's Linux inputs do: stop() returns at once,
+    // and a delivery already past its check calls back later, at the latest
+    // while its device is being closed. Closing the bridge (as closing the
+    // editor does) must leave everything that callback touches alive until then.
+    for (int round = 0; round < 8; ++round)
+    {
+        BridgeFixture f (false);
+        f.devices.setStopReturnsAtOnce (true);
+        const juce::StringArray ids { "in-a", "in-b", "in-c" };
+        for (auto& id : ids)
+            f.devices.plugInput (id, id);
+        f.create();
+
+        for (int port = 0; port < ids.size(); ++port)
+            f.send ("midiOpenInput", "{\"port\": " + juce::String (port) + "}");
+
+        std::atomic<bool> streaming { true };
+        std::thread feeder ([&]
+        {
+            for (int n = 0; streaming; ++n)
+            {
+                f.devices.injectInput (ids[n % ids.size()], noteOn (n % 128));
+                if (n % 16 == 15)
+                    std::this_thread::yield();
+            }
+        });
+
+        // One delivery is caught exactly between its check and its callback.
+        f.devices.holdNextDelivery (ids[round % ids.size()]);
+        ASSERT_TRUE (f.devices.waitForHeldDelivery());
+
+        onMessageThread ([&] { f.bridge.reset(); });
+
+        streaming = false;
+        feeder.join();
+
+        // Deliveries posted before the close find the bridge gone and do nothing.
+        settle (1);
+    }
+}
+
+//==============================================================================
+// Every integer a page event carries saturates to the int range before it is
+// range-checked, so out-of-range numbers never wrap into valid ports.
+TEST (PageBridge, PortNumbersSaturateBeforeTheRangeCheck)
+{
+    struct Case { const char* port; int opened; };   // -1: nothing opened
+
+    const Case cases[] = {
+        { "2147483648",            -1 },     // 2^31
+        { "4294967297",            -1 },     // 2^32 + 1: was port 1
+        { "4294967296",            -1 },     // 2^32: was port 0
+        { "9223372036854775807",   -1 },     // 2^63 - 1
+        { "-9223372036854775808",  -1 },     // -2^63
+        { "1e300",                 -1 },
+        { "-0.0",                   0 },
+        { "\"12abc\"",             -1 },     // 12: no such port
+        { "\"1abc\"",               1 },
+        { "true",                   1 },
+        { "[]",                     0 },
+        { "{}",                     0 },
+        { "null",                   0 },
+        { nullptr,                  0 },     // missing
+    };
+
+    for (auto& c : cases)
+    {
+        BridgeFixture f (false);
+        f.devices.plugOutput ("Lute", "out-0");
+        f.devices.plugOutput ("Harp", "out-1");
+        f.devices.plugInput ("Keys", "in-0");
+        f.devices.plugInput ("Pads", "in-1");
+        f.create();
+
+        const juce::String port = c.port != nullptr ? juce::String ("\"port\": ") + c.port + ", " : juce::String();
+        f.send ("midiSend", "{" + port + "\"data\": [144, 60, 100]}");
+        f.send ("midiOpenInput", "{" + port.dropLastCharacters (2) + "}");
+
+        const auto label = juce::String (c.port != nullptr ? c.port : "missing");
+        for (int i = 0; i < 2; ++i)
+        {
+            EXPECT_EQ (f.sentTo ("out-" + juce::String (i)).size(), c.opened == i ? 1u : 0u) << label;
+            EXPECT_EQ (f.devices.getNumStartedInputs ("in-" + juce::String (i)), c.opened == i ? 1 : 0) << label;
+        }
+    }
+}
+
+TEST (PageBridge, StateOfAnyTypeKeepsItsMeaning)
+{
+    struct Case { const char* state; const char* stored; };
+
+    const Case cases[] = {
+        { R"("{\"channel\":3}")",               R"({"channel":3})" },
+        { R"({"channel": 3, "ports": {"outputs": [{"portName": "Lute", "portIdx": 0}]}})",
+          R"({"channel": 3, "ports": {"outputs": [{"portName": "Lute", "portIdx": 0}]}})" },
+        { "[1, \"two\", {\"three\": 3}]",       "[1, \"two\", {\"three\": 3}]" },
+        { "12",                                 "12" },
+        { "4294967297",                         "4294967297" },
+        { "1.5",                                "1.5" },
+        { "true",                               "true" },
+        { "false",                              "false" },
+        { "null",                               "" },
+        { nullptr,                              "" },
+    };
+
+    for (auto& c : cases)
+    {
+        BridgeFixture f (true);
+        f.devices.plugOutput ("Lute", "out-a");
+        f.create();
+        f.processor->setWebState ("old");
+
+        f.send ("lwStateChanged", c.state != nullptr ? juce::String ("{\"state\": ") + c.state + "}" : juce::String ("{}"));
+        EXPECT_EQ (f.processor->getWebState(), juce::String (c.stored)) << (c.state != nullptr ? c.state : "missing");
+    }
+
+    // A state sent as an object routes like the same state sent as text.
+    BridgeFixture f (true);
+    f.devices.plugOutput ("Lute", "out-a");
+    f.create();
+    f.send ("lwStateChanged", R"({"state": {"channel": 3, "ports": {"outputs": [{"portName": "Lute", "portIdx": 0}]}}})");
+    EXPECT_EQ (f.devices.getNumOpenOutputs ("out-a"), 1);
 }
