@@ -18,6 +18,13 @@ endif()
 
 set(LUTEWYRM_PAGE_ADDRESS "${address}" CACHE INTERNAL "Address of the game page this build loads")
 
+set(LUTEWYRM_ALLOWED_ORIGINS "" CACHE STRING "Origins besides the game's that may load in the view (https://a.example;https://b.example)")
+lutewyrm_allowed_origins(LUTEWYRM_ALLOWED_ORIGIN_LIST error
+    "${LUTEWYRM_ALLOWED_ORIGINS}" "${CMAKE_BUILD_TYPE}" "${lutewyrm_multi_config}")
+if(error)
+    message(FATAL_ERROR "${error}")
+endif()
+
 # Tests that need the page served on this machine are only added for such builds.
 if(LUTEWYRM_PAGE_ADDRESS MATCHES "^http://127\\.0\\.0\\.1:")
     set(LUTEWYRM_LOADS_LOCAL_PAGE TRUE)
@@ -26,3 +33,6 @@ else()
 endif()
 
 message(STATUS "Game page: ${LUTEWYRM_PAGE_ADDRESS}")
+if(LUTEWYRM_ALLOWED_ORIGIN_LIST)
+    message(STATUS "Also allowed in the view: ${LUTEWYRM_ALLOWED_ORIGIN_LIST}")
+endif()

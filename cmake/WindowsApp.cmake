@@ -16,6 +16,9 @@
 function(lutewyrm_configure_windows target)
     target_compile_definitions(${target} PUBLIC JUCE_USE_WIN_WEBVIEW2=1)
 
+    # The editor's page-event key comes from BCryptGenRandom.
+    target_link_libraries(${target} PRIVATE bcrypt)
+
     list(APPEND CMAKE_MODULE_PATH "${JUCE_CMAKE_UTILS_DIR}")
     find_package(WebView2 QUIET)
     if(WebView2_FOUND)

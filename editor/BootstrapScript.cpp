@@ -1,4 +1,5 @@
 #include "BootstrapScript.h"
+#include "PageEventKey.h"
 
 namespace BootstrapScript
 {
@@ -58,5 +59,28 @@ namespace BootstrapScript
 
         return "\nvar _lwInstanceId = " + toStringLiteral (instanceId) + ";\n"
              + "var _lwInstanceState = " + stateValue + ";\n";
+    }
+
+    juce::String eventKeyBlock (const juce::String& key)
+    {
+        juce::StringArray sealed;
+
+        for (auto& name : PageEventKey::sealedEventNames())
+            sealed.add (name + ": true");
+
+        return "\n(function () {\n"
+               "    var backend = window.__JUCE__.backend, emit = backend.emitEvent, key = " + toStringLiteral (key) + ";\n"
+               "    var sealed = { " + sealed.joinIntoString (", ") + " };\n"
+               "    backend.emitEvent = function (eventId, object) {\n"
+               "        return emit.call (backend, eventId, sealed[eventId] === true ? { lwKey: key, payload: object } : object);\n"
+               "    };\n"
+               "})();\n";
+    }
+
+    juce::String forGameOnly (const juce::String& gameOrigin, const juce::String& script)
+    {
+        return "if (location.origin === " + toStringLiteral (gameOrigin) + " && window.top === window.self) {\n"
+             + script
+             + "}\n";
     }
 }

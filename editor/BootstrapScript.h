@@ -35,4 +35,15 @@ namespace BootstrapScript
 
     /** Any text as a double-quoted script string literal. */
     juce::String toStringLiteral (const juce::String& text);
+
+    /** Makes the game's emitEvent wrap the page events that the native side
+        listens for with the editor's key (see PageEventKey); other events
+        pass as they are.
+    */
+    juce::String eventKeyBlock (const juce::String& key);
+
+    /** The script, run only in the top-level document of the game's origin:
+        pages of other origins, and every frame, get nothing of it.
+    */
+    juce::String forGameOnly (const juce::String& gameOrigin, const juce::String& script);
 }

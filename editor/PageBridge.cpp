@@ -2,6 +2,7 @@
 
 #include "../processor/PluginProcessor.h"
 #include "../processor/VarConversions.h"
+#include "SaveFileName.h"
 
 namespace
 {
@@ -94,20 +95,24 @@ void PageBridge::handleStateChanged (const juce::var& payload)
 
 void PageBridge::handleFileDownload (const juce::var& payload)
 {
-    const auto filename = payload.getProperty ("filename", {}).toString();
-    const auto content = payload.getProperty ("content", {}).toString();
+    const auto suggested = varToText (payload.getProperty ("filename", {}));
+    const auto content = varToText (payload.getProperty ("content", {}));
 
-    if (filename.isEmpty())
+    if (suggested.isEmpty())
         return;
 
-    const auto initialFile = juce::File::getSpecialLocation (juce::File::userDesktopDirectory)
-                                 .getChildFile (filename);
+    // The page only suggests a name: it never picks the folder, and the user
+    // is asked before an existing file is replaced.
+    const auto filename = safeSaveFileName (suggested);
+    const auto initialFile = juce::File::getSpecialLocation (juce::File::userDesktopDirectory).getChildFile (filename);
 
     auto chooser = std::make_shared<juce::FileChooser> ("Save " + filename, initialFile, "", true, false, nullptr);
 
     // The completion keeps the chooser alive until the dialog is done; the
     // framework drops the completion afterwards, which releases it.
-    chooser->launchAsync (juce::FileBrowserComponent::saveMode | juce::FileBrowserComponent::canSelectFiles,
+    chooser->launchAsync (juce::FileBrowserComponent::saveMode
+                            | juce::FileBrowserComponent::canSelectFiles
+                            | juce::FileBrowserComponent::warnAboutOverwriting,
                           [chooser, content] (const juce::FileChooser&)
                           {
                               const auto file = chooser->getResult();

@@ -29,7 +29,9 @@ public:
     void handleOpenMidiInput (const juce::var& payload);
     void handleStateChanged (const juce::var& payload);
 
-    /** Asks the user where to save the page's text; needs nothing of the bridge. */
+    /** Asks the user where to save the page's text, under a safe version of the
+        suggested name, starting in the desktop folder; needs nothing of the bridge.
+    */
     static void handleFileDownload (const juce::var& payload);
 
     //==============================================================================

@@ -6,17 +6,20 @@
 #include <PageData.h>
 
 //==============================================================================
-LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAudioProcessor& p)
+LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAudioProcessor& p, GameSite gameSite)
     : AudioProcessorEditor (p),
       isPlugin (p.wrapperType != juce::AudioProcessor::wrapperType_Standalone),
       processor (p),
+      site (std::move (gameSite)),
       bridge (p, isPlugin, [this] (const juce::Identifier& eventId, const juce::var& payload)
               {
-                  if (browser != nullptr)
+                  // MIDI and device names are for the game only, not for a
+                  // page of another origin that the view may be showing.
+                  if (browser != nullptr && browser->canReachGame())
                       browser->emitEventIfBrowserIsVisible (eventId, payload);
               })
 {
-    browser = std::make_unique<juce::WebBrowserComponent> (createBrowserOptions());
+    browser = std::make_unique<GameWebView> (createBrowserOptions(), site);
 
     const auto size = WindowPolicy::initialEditorSize (isPlugin, processor.getEditorWidth(),
                                                        processor.getEditorHeight(),
@@ -24,7 +27,7 @@ LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAud
     setSize (size.getWidth(), size.getHeight());
     setResizable (true, true);
     addAndMakeVisible (*browser);
-    browser->goToURL (LUTEWYRM_PAGE_URL);
+    browser->goToGame();
 
     startTimer (devicePollTimer, devicePollIntervalMs);
 
@@ -61,6 +64,19 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
     if (isPlugin)
         script << BootstrapScript::instanceBlock (processor.getInstanceId(), processor.getWebState());
 
+    script << BootstrapScript::eventKeyBlock (eventKey.getText());
+
+    // Only events that carry the key come from the game's own document; the
+    // rest (a frame, another page) are dropped before any handler runs.
+    const auto sealed = [this] (std::function<void (const juce::var&)> handler)
+    {
+        return [this, handler = std::move (handler)] (const juce::var& event)
+        {
+            if (const auto payload = eventKey.unwrap (event))
+                handler (*payload);
+        };
+    };
+
     // WebView2 on Windows; elsewhere the platform's own engine (WebKitGTK on Linux).
     // The data folder is shared by every instance of the user, standalone or
     // plug-in, so the page's cookies and web storage survive restarts.
@@ -79,11 +95,11 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
         .withWinWebView2Options (juce::WebBrowserComponent::Options::WinWebView2()
                                      .withUserDataFolder (dataHome.getChildFile ("LUTE WYRM RPG")))
         .withNativeIntegrationEnabled()
-        .withUserScript (script)
-        .withEventListener ("midiSend",       [this] (const juce::var& v) { bridge.handleMidiSend (v); })
-        .withEventListener ("midiOpenInput",  [this] (const juce::var& v) { bridge.handleOpenMidiInput (v); })
-        .withEventListener ("fileDownload",   [] (const juce::var& v)     { PageBridge::handleFileDownload (v); })
-        .withEventListener ("lwStateChanged", [this] (const juce::var& v) { bridge.handleStateChanged (v); });
+        .withUserScript (BootstrapScript::forGameOnly (site.getOrigin(), script))
+        .withEventListener ("midiSend",       sealed ([this] (const juce::var& v) { bridge.handleMidiSend (v); }))
+        .withEventListener ("midiOpenInput",  sealed ([this] (const juce::var& v) { bridge.handleOpenMidiInput (v); }))
+        .withEventListener ("fileDownload",   sealed ([] (const juce::var& v)     { PageBridge::handleFileDownload (v); }))
+        .withEventListener ("lwStateChanged", sealed ([this] (const juce::var& v) { bridge.handleStateChanged (v); }));
 }
 
 //==============================================================================

@@ -1,27 +1,31 @@
 #pragma once
 
 #include "../processor/PluginProcessor.h"
+#include "GameWebView.h"
 #include "PageBridge.h"
+#include "PageEventKey.h"
 
 //==============================================================================
 /** The whole user interface: one web view showing the game page.
 
     The page gets the MIDI port lists, the Web MIDI shim and (in a plug-in) its
     instance id and saved settings from a script injected before its own; its
-    events go to the PageBridge. In the standalone application the editor also
-    gives the wrapper's window a native title bar and hides its "Options" button.
+    events go to the PageBridge. Only the game's own top-level document gets
+    that script, and only events carrying this editor's key reach the bridge
+    (PageEventKey). In the standalone application the editor also gives the
+    wrapper's window a native title bar and hides its "Options" button.
 */
 class LUTEWYRMRPGAudioProcessorEditor final : public juce::AudioProcessorEditor,
                                               private juce::MultiTimer
 {
 public:
-    explicit LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAudioProcessor&);
+    explicit LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAudioProcessor&, GameSite site = GameSite::builtIn());
     ~LUTEWYRMRPGAudioProcessorEditor() override;
 
     void resized() override;
     void parentHierarchyChanged() override;
 
-    juce::WebBrowserComponent& getBrowser() noexcept   { return *browser; }
+    GameWebView& getBrowser() noexcept                  { return *browser; }
     PageBridge& getBridge() noexcept                    { return bridge; }
 
     static constexpr int devicePollTimer = 0, devicePollIntervalMs = 2000;
@@ -38,10 +42,12 @@ private:
     bool constructionComplete = false;
     const bool isPlugin;
     LUTEWYRMRPGAudioProcessor& processor;
+    const GameSite site;
+    const PageEventKey eventKey;
 
     // Holds the port lists; declared before the browser, so it outlives it.
     PageBridge bridge;
-    std::unique_ptr<juce::WebBrowserComponent> browser;
+    std::unique_ptr<GameWebView> browser;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LUTEWYRMRPGAudioProcessorEditor)
 };

@@ -46,6 +46,40 @@ foreach(case IN LISTS cases)
     endif()
 endforeach()
 
+# allowed origins (, for ;) | build type | multi-config | expected list (, for ;), or ERROR
+set(origin_cases
+    "||0|"
+    "https://login.example|Release|0|https://login.example"
+    " HTTPS://Login.Example:8443 , https://b.example|Release|0|https://login.example:8443,https://b.example"
+    "http://127.0.0.1:47632|Debug|0|http://127.0.0.1:47632"
+    "http://login.example|Release|0|ERROR"
+    "http://login.example||1|ERROR"
+    "https://login.example/|Release|0|ERROR"
+    "https://login.example/path|Debug|0|ERROR"
+    "login.example|Debug|0|ERROR"
+    "https://user@login.example|Debug|0|ERROR"
+    "javascript://x|Debug|0|ERROR")
+
+foreach(case IN LISTS origin_cases)
+    string(REPLACE "|" ";" fields "${case}")
+    list(GET fields 0 given)
+    list(GET fields 1 type)
+    list(GET fields 2 multi)
+    list(GET fields 3 expected)
+    string(REPLACE "," ";" given "${given}")
+    string(REPLACE "," ";" expected "${expected}")
+    lutewyrm_allowed_origins(origins error "${given}" "${type}" "${multi}")
+    if(expected STREQUAL "ERROR")
+        if(NOT error OR origins)
+            message(SEND_ERROR "[${case}] should be refused, got '${origins}'")
+            math(EXPR failures "${failures} + 1")
+        endif()
+    elseif(error OR NOT "${origins}" STREQUAL "${expected}")
+        message(SEND_ERROR "[${case}] expected '${expected}', got '${origins}' (error: '${error}')")
+        math(EXPR failures "${failures} + 1")
+    endif()
+endforeach()
+
 if(failures)
     message(FATAL_ERROR "${failures} page address case(s) failed")
 endif()

@@ -3,33 +3,77 @@
 #include <thread>
 
 //==============================================================================
+bool startFixtureServer (juce::ChildProcess& server, const juce::StringArray& arguments, const juce::Array<int>& ports)
+{
+    const auto script = juce::File (LUTEWYRM_SOURCE_DIR).getChildFile ("tests/e2e/fixture_server.py");
+    juce::StringArray command { "python3", script.getFullPathName() };
+    command.addArray (arguments);
+
+    if (! server.start (command, 0))
+        return false;
+
+    // Ready once every port answers.
+    const auto deadline = juce::Time::getMillisecondCounter() + 60000;
+
+    for (auto port : ports)
+    {
+        for (;;)
+        {
+            juce::StreamingSocket socket;
+
+            if (socket.connect ("127.0.0.1", port, 100))
+                break;
+
+            if (! server.isRunning() || juce::Time::getMillisecondCounter() > deadline)
+                return false;
+
+            std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        }
+    }
+
+    return true;
+}
+
+int PageServerEnvironment::gamePort()
+{
+    return juce::URL (LUTEWYRM_PAGE_URL).getPort();
+}
+
+juce::String PageServerEnvironment::address (int port, const juce::String& path, const juce::String& scheme)
+{
+    return scheme + "://127.0.0.1:" + juce::String (port) + path;
+}
+
 void PageServerEnvironment::SetUp()
 {
     const juce::URL page (LUTEWYRM_PAGE_URL);
-    const auto port = page.getPort();
-    ASSERT_TRUE (page.getDomain() == "127.0.0.1" && port > 0)
+    ASSERT_TRUE (page.getDomain() == "127.0.0.1" && gamePort() > 0)
         << "the end-to-end tests need a build that loads the local page, not " << LUTEWYRM_PAGE_URL;
 
-    const auto script = juce::File (LUTEWYRM_SOURCE_DIR).getChildFile ("scripts/serve_page.py");
-    ASSERT_TRUE (server.start (juce::StringArray { "python3", script.getFullPathName(), juce::String (port) }, 0));
+    // A self-signed certificate, which the web view must refuse.
+    certificateFolder = juce::File::createTempFile ("certificate");
+    ASSERT_TRUE (certificateFolder.createDirectory());
+    const auto cert = certificateFolder.getChildFile ("cert.pem"), key = certificateFolder.getChildFile ("key.pem");
+    juce::ChildProcess openssl;
+    ASSERT_TRUE (openssl.start (juce::StringArray { "openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                                                    "-subj", "/CN=127.0.0.1", "-keyout", key.getFullPathName(),
+                                                    "-out", cert.getFullPathName() }));
+    openssl.waitForProcessToFinish (60000);
+    ASSERT_TRUE (cert.existsAsFile()) << openssl.readAllProcessOutput();
 
-    // Ready once it answers.
-    for (int i = 0; i < 200; ++i)
-    {
-        juce::StreamingSocket socket;
-
-        if (socket.connect ("127.0.0.1", port, 100))
-            return;
-
-        std::this_thread::sleep_for (std::chrono::milliseconds (50));
-    }
-
-    FAIL() << "the page server did not start on port " << port;
+    ASSERT_TRUE (startFixtureServer (server, { "--http", juce::String (gamePort()),
+                                               "--http", juce::String (foreignPort),
+                                               "--http", juce::String (allowedPort),
+                                               "--https", juce::String (httpsPort),
+                                               "--cert", cert.getFullPathName(), "--key", key.getFullPathName() },
+                                     { gamePort(), foreignPort, allowedPort, httpsPort }))
+        << "the page server did not start";
 }
 
 void PageServerEnvironment::TearDown()
 {
     server.kill();
+    certificateFolder.deleteRecursively();
 }
 
 //==============================================================================
@@ -55,7 +99,7 @@ void HostWindow::childBoundsChanged (juce::Component* child)
 }
 
 //==============================================================================
-EditorHarness::EditorHarness (juce::AudioProcessor::WrapperType w) : wrapper (w)
+EditorHarness::EditorHarness (juce::AudioProcessor::WrapperType w, std::optional<GameSite> s) : wrapper (w), site (std::move (s))
 {
     processor = makeProcessor (devices, wrapper);
     processor->setRateAndBufferSizeDetails (48000.0, 512);
@@ -69,13 +113,20 @@ EditorHarness::~EditorHarness()
 
 void EditorHarness::open()
 {
+    openOnly();
+    ASSERT_TRUE (waitForPage ("window.lwDemo !== undefined && lwDemo.ready === true", 60000))
+        << "the page did not get ready";
+}
+
+void EditorHarness::openOnly()
+{
     onMessageThread ([this]
     {
-        window = std::make_unique<HostWindow> (std::unique_ptr<juce::AudioProcessorEditor> (processor->createEditor()));
+        std::unique_ptr<juce::AudioProcessorEditor> editor (site.has_value()
+                                                                ? new LUTEWYRMRPGAudioProcessorEditor (*processor, *site)
+                                                                : processor->createEditor());
+        window = std::make_unique<HostWindow> (std::move (editor));
     });
-
-    ASSERT_TRUE (waitForPage ("window.lwDemo !== undefined && lwDemo.ready === true", 30000))
-        << "the page did not get ready";
 }
 
 void EditorHarness::close()

@@ -12,16 +12,30 @@
     message thread itself.
 */
 
-/** Serves the stand-in page on the build's page address for the whole test run. */
+/** Serves the stand-in page on the build's page address for the whole test run,
+    and the test pages of tests/e2e/pages on that origin and on others:
+    foreignPort and allowedPort over http, httpsPort over https with a
+    self-signed certificate.
+*/
 class PageServerEnvironment : public ::testing::Environment
 {
 public:
+    static constexpr int foreignPort = 47632, allowedPort = 47633, httpsPort = 47634;
+
     void SetUp() override;
     void TearDown() override;
 
+    /** The page's address on the given port ("http" or "https"). */
+    static juce::String address (int port, const juce::String& path, const juce::String& scheme = "http");
+    static int gamePort();
+
 private:
     juce::ChildProcess server;
+    juce::File certificateFolder;
 };
+
+/** Starts the fixture server on these http ports and waits until it answers. */
+bool startFixtureServer (juce::ChildProcess& server, const juce::StringArray& arguments, const juce::Array<int>& ports);
 
 /** A host's window for an editor: a plain top-level component, which is what a
     plug-in host gives an editor (not a juce::DocumentWindow).
@@ -43,18 +57,22 @@ private:
 class EditorHarness
 {
 public:
-    explicit EditorHarness (juce::AudioProcessor::WrapperType wrapper = juce::AudioProcessor::wrapperType_Standalone);
+    explicit EditorHarness (juce::AudioProcessor::WrapperType wrapper = juce::AudioProcessor::wrapperType_Standalone,
+                            std::optional<GameSite> site = std::nullopt);
     ~EditorHarness();
 
     /** Opens the editor in a host window and waits until the page is ready. */
     void open();
+
+    /** Opens the editor without waiting for the game page. */
+    void openOnly();
     void close();
 
     /** Evaluates a script in the page and returns its value (void on error or timeout). */
-    juce::var eval (const juce::String& script, int timeoutMs = 10000);
+    juce::var eval (const juce::String& script, int timeoutMs = 60000);
 
     /** Waits until the script evaluates to true in the page. */
-    bool waitForPage (const juce::String& condition, int timeoutMs = 10000);
+    bool waitForPage (const juce::String& condition, int timeoutMs = 60000);
 
     /** Reloads the page and waits until it is ready again. */
     void reload();
@@ -66,6 +84,7 @@ public:
 
 private:
     const juce::AudioProcessor::WrapperType wrapper;
+    const std::optional<GameSite> site;
     std::unique_ptr<HostWindow> window;
 };
 

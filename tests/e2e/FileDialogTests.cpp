@@ -1,9 +1,10 @@
 #include "EditorHarness.h"
+#include "support/ProcessInfo.h"
 
 #include <thread>
 
 // The page's "fileDownload" through the real native save dialog (zenity, which
-// JUCE uses on Linux when it is installed), confirmed or cancelled with xdotool.
+// JUCE uses on Linux when it is installed), answered with xdotool.
 
 namespace
 {
@@ -23,6 +24,8 @@ namespace
             home.deleteRecursively();
         }
 
+        juce::File desktop() const      { return home.getChildFile ("Desktop"); }
+
         juce::String previous;
         juce::File home;
     };
@@ -33,26 +36,143 @@ namespace
         return p.start (command) ? p.readAllProcessOutput().trim() : juce::String();
     }
 
-    /** Waits for the dialog window with this title, focuses it and types the key. */
-    bool answerDialog (const juce::String& title, const juce::String& key)
+    juce::String visibleWindow (const juce::String& title)
     {
-        for (int i = 0; i < 200; ++i)
-        {
-            const auto window = run ({ "xdotool", "search", "--name", "^" + title + "$" })
-                                    .upToFirstOccurrenceOf ("\n", false, false);
+        return run ({ "xdotool", "search", "--onlyvisible", "--name", "^" + title + "$" }).upToFirstOccurrenceOf ("\n", false, false);
+    }
 
-            if (window.isNotEmpty())
+    bool dialogsAreGone()
+    {
+        return ProcessInfo::children (getpid(), "zenity").empty();
+    }
+
+    /** Waits for the visible window with this title, focuses it and types the
+        keys, again every two seconds until the window has gone.
+    */
+    bool answer (const juce::String& title, const juce::StringArray& keys)
+    {
+        const auto deadline = juce::Time::getMillisecondCounter() + 60000;
+        bool seen = false;
+
+        while (juce::Time::getMillisecondCounter() < deadline)
+        {
+            const auto window = visibleWindow (title);
+
+            if (window.isEmpty())
             {
-                std::this_thread::sleep_for (std::chrono::milliseconds (700));     // let it settle
-                run ({ "xdotool", "windowfocus", "--sync", window });
-                run ({ "xdotool", "key", "--clearmodifiers", key });
-                return true;
+                if (seen)
+                    return true;
+
+                std::this_thread::sleep_for (std::chrono::milliseconds (50));
+                continue;
             }
+
+            seen = true;
+            run ({ "xdotool", "windowactivate", "--sync", window });
+            run ({ "xdotool", "windowfocus", "--sync", window });
+
+            juce::StringArray command { "xdotool", "key", "--window", window, "--clearmodifiers" };
+            command.addArray (keys);
+            run (command);
+
+            for (int i = 0; i < 40 && visibleWindow (title) == window; ++i)
+                std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        }
+
+        return false;
+    }
+
+    juce::StringArray untitledWindows()
+    {
+        auto ids = juce::StringArray::fromLines (run ({ "xdotool", "search", "--onlyvisible", "--name", "^$" }));
+        ids.removeEmptyStrings();
+        return ids;
+    }
+
+    void pressKey (const juce::String& window, const juce::String& key)
+    {
+        run ({ "xdotool", "windowfocus", "--sync", window });
+        run ({ "xdotool", "key", "--clearmodifiers", key });
+    }
+
+    /** A window can be shown before it takes keys: press again every two
+        seconds until it has gone.
+    */
+    bool pressUntilGone (const juce::String& window, const juce::String& key)
+    {
+        const auto deadline = juce::Time::getMillisecondCounter() + 60000;
+
+        while (juce::Time::getMillisecondCounter() < deadline)
+        {
+            pressKey (window, key);
+
+            for (int i = 0; i < 40; ++i)
+            {
+                if (! untitledWindows().contains (window))
+                    return true;
+
+                std::this_thread::sleep_for (std::chrono::milliseconds (50));
+            }
+        }
+
+        return false;
+    }
+
+    /** Presses Return in the save dialog and returns the window of the question
+        that asks before replacing a file, or nothing if the dialog closed
+        without asking.
+    */
+    juce::String pressSaveAndFindQuestion (const juce::String& title)
+    {
+        const auto deadline = juce::Time::getMillisecondCounter() + 60000;
+        auto chooser = visibleWindow (title);
+
+        while (chooser.isEmpty() && juce::Time::getMillisecondCounter() < deadline)
+        {
+            std::this_thread::sleep_for (std::chrono::milliseconds (50));
+            chooser = visibleWindow (title);
+        }
+
+        const auto before = untitledWindows();
+        auto nextPress = 0u;
+
+        while (juce::Time::getMillisecondCounter() < deadline)
+        {
+            // Again every two seconds, in case the dialog dropped the key.
+            if (juce::Time::getMillisecondCounter() >= nextPress)
+            {
+                pressKey (chooser, "Return");
+                nextPress = juce::Time::getMillisecondCounter() + 2000;
+            }
+
+            // The question comes with a helper window of its own; it is the newer one.
+            juce::String question;
+
+            for (auto& window : untitledWindows())
+                if (! before.contains (window) && window.getLargeIntValue() > question.getLargeIntValue())
+                    question = window;
+
+            if (question.isNotEmpty())
+                return question;
+
+            if (visibleWindow (title).isEmpty())
+                return {};
 
             std::this_thread::sleep_for (std::chrono::milliseconds (50));
         }
 
-        return false;
+        return {};
+    }
+
+    /** After the dialog process has gone, one timer turn later than the
+        chooser's own check lets its completion (the write) run first.
+    */
+    void waitForTheCompletion()
+    {
+        ASSERT_TRUE (waitFor ([] { return dialogsAreGone(); }, 60000));
+        std::atomic<bool> done { false };
+        onMessageThread ([&] { juce::Timer::callAfterDelay (300, [&] { done = true; }); });
+        ASSERT_TRUE (waitFor ([&] { return done.load(); }, 60000));
     }
 
     void requestDownload (const juce::String& filename, const juce::String& content)
@@ -68,12 +188,17 @@ namespace
 TEST (FileDialog, ConfirmingWritesTheTextWithCrLfLineEnds)
 {
     TemporaryHome home;
-    const auto target = home.home.getChildFile ("Desktop/song.txt");
-    target.replaceWithText ("OLD: an older file is replaced");
+    const auto target = home.desktop().getChildFile ("song.txt");
+    const auto workingDirectory = juce::File::getCurrentWorkingDirectory();
 
     requestDownload ("song.txt", "a\nb\r\nc\rd");
-    ASSERT_TRUE (answerDialog ("Save song.txt", "Return"));
-    ASSERT_TRUE (waitFor ([&] { return ! target.loadFileAsString().startsWith ("OLD"); }, 10000));
+
+    // The dialog starts in the desktop folder without moving the process
+    // there: in a plug-in that would be the host's working directory.
+    EXPECT_EQ (juce::File::getCurrentWorkingDirectory(), workingDirectory);
+
+    ASSERT_TRUE (answer ("Save song.txt", { "Return" }));
+    waitForTheCompletion();
 
     juce::MemoryBlock bytes;
     target.loadFileAsData (bytes);
@@ -85,17 +210,79 @@ TEST (FileDialog, CancellingWritesNothing)
 {
     TemporaryHome home;
     requestDownload ("notes.txt", "a\nb");
-    ASSERT_TRUE (answerDialog ("Save notes.txt", "Escape"));
-    settle (1500);
+    ASSERT_TRUE (answer ("Save notes.txt", { "Escape" }));
+    waitForTheCompletion();
 
-    EXPECT_FALSE (home.home.getChildFile ("Desktop/notes.txt").exists());
-    EXPECT_EQ (home.home.getChildFile ("Desktop").getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
+    EXPECT_EQ (home.desktop().getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
 }
 
 TEST (FileDialog, EmptyFilenameOpensNoDialog)
 {
     TemporaryHome home;
     requestDownload ("", "a");
-    settle (1500);
-    EXPECT_TRUE (run ({ "xdotool", "search", "--name", "^Save $" }).isEmpty());
+
+    // A dialog would have been started within the handler itself.
+    EXPECT_TRUE (dialogsAreGone());
+}
+
+TEST (FileDialog, SuggestedNamesNeverLeaveTheChosenFolder)
+{
+    TemporaryHome home;
+    const auto outside = home.home.getChildFile ("x.txt");
+
+    struct Case { juce::String suggested, saved; };
+
+    const Case cases[] = {
+        { "../x.txt",                          "x.txt" },
+        { "/etc/passwd",                       "passwd" },
+        { "a/b.txt",                           "b.txt" },
+        { "two\nlines.txt",                    "twolines.txt" },
+        { "notes/",                            "lutewyrm.txt" },
+        { home.home.getFullPathName() + "/x.txt", "x.txt" },
+    };
+
+    for (auto& c : cases)
+    {
+        const auto saved = home.desktop().getChildFile (c.saved);
+
+        // The dialog can drop a key pressed while it is still coming up; a
+        // save that wrote nothing is asked for again (never more than thrice).
+        for (int attempt = 0; attempt < 3 && ! saved.existsAsFile(); ++attempt)
+        {
+            home.desktop().deleteRecursively();
+            home.desktop().createDirectory();
+
+            requestDownload (c.suggested, "content of " + c.saved);
+            ASSERT_TRUE (answer ("Save " + c.saved, { "Return" })) << c.suggested;
+            waitForTheCompletion();
+        }
+
+        EXPECT_EQ (saved.loadFileAsString(), "content of " + c.saved) << c.suggested;
+        EXPECT_EQ (home.desktop().getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1) << c.suggested;
+    }
+
+    EXPECT_FALSE (outside.exists());
+}
+
+TEST (FileDialog, ReplacingAFileAsksFirst)
+{
+    TemporaryHome home;
+    const auto target = home.desktop().getChildFile ("song.txt");
+    target.replaceWithText ("the player's own song");
+
+    requestDownload ("song.txt", "from the page");
+
+    // No to the question: the file stays as it was, the dialog stays open.
+    auto question = pressSaveAndFindQuestion ("Save song.txt");
+    ASSERT_TRUE (question.isNotEmpty()) << "the dialog replaced the file without asking";
+    ASSERT_TRUE (pressUntilGone (question, "Escape"));
+    EXPECT_FALSE (visibleWindow ("Save song.txt").isEmpty());
+    EXPECT_EQ (target.loadFileAsString(), "the player's own song");
+
+    // Yes to it: replaced.
+    question = pressSaveAndFindQuestion ("Save song.txt");
+    ASSERT_TRUE (question.isNotEmpty());
+    ASSERT_TRUE (pressUntilGone (question, "Return"));
+    waitForTheCompletion();
+    EXPECT_EQ (target.loadFileAsString(), "from the page");
 }

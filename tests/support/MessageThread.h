@@ -25,7 +25,7 @@ Result onMessageThread (std::function<Result()> fn)
 }
 
 /** Polls the condition on the message thread until it holds or the time is up. */
-bool waitFor (std::function<bool()> condition, int timeoutMs = 10000);
+bool waitFor (std::function<bool()> condition, int timeoutMs = 60000);
 
 /** Lets the message thread run for a while (e.g. to show that nothing happens). */
 void settle (int milliseconds);

@@ -70,9 +70,17 @@ TEST (BootstrapScript, ThousandsOfRandomNamesAndStatesParseInTheBrowserEngine)
         auto script = BootstrapScript::buildPortsScript (outputs, inputs, shim);
         if (plugin)
             script << BootstrapScript::instanceBlock (id, state);
+        script << BootstrapScript::eventKeyBlock ("k3y");
+
+        // Where the script lands: the game's top-level document (most of the
+        // time), a page of another origin, or a frame inside the game.
+        const char* where[] = { "game", "game", "other origin", "frame" };
+        const juce::String place = where[random.nextInt (4)];
 
         auto c = std::make_unique<juce::DynamicObject>();
-        c->setProperty ("script", script);
+        c->setProperty ("script", BootstrapScript::forGameOnly ("https://game.example", script));
+        c->setProperty ("origin", place == "other origin" ? "https://ads.example" : "https://game.example");
+        c->setProperty ("frame", place == "frame");
         c->setProperty ("outputs", outputs);
         c->setProperty ("inputs", inputs);
         c->setProperty ("plugin", plugin);

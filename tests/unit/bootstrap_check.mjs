@@ -10,12 +10,33 @@ const failures = [];
 const jsonValue = (text) => { try { return JSON.parse(text); } catch (e) { return null; } };
 
 cases.forEach((c, i) => {
-    const context = { navigator: {}, performance: { now: () => 0 }, setTimeout: () => 0 };
+    const emitted = [];
+    const backend = { addEventListener() {}, emitEvent(name, payload) { emitted.push([name, payload]); } };
+    const originalEmit = backend.emitEvent;
+    const context = { navigator: {}, performance: { now: () => 0 }, setTimeout: () => 0,
+                      location: { origin: c.origin }, __JUCE__: { backend } };
     context.window = context;
-    context.__JUCE__ = { backend: { addEventListener() {}, emitEvent() {} } };
+    context.self = context;
+    context.top = c.frame ? {} : context;
     vm.createContext(context);
     try {
         new vm.Script(c.script).runInContext(context);
+
+        // Anywhere but the game's own top-level document: nothing at all.
+        if (c.origin !== "https://game.example" || c.frame) {
+            const names = ["_juceMidiPorts", "_juceMidiInputPorts", "_lwInstanceId", "_lwInstanceState"];
+            assert.deepEqual(names.filter((n) => context[n] !== undefined), []);
+            assert.equal(context.navigator.requestMIDIAccess, undefined);
+            assert.equal(backend.emitEvent, originalEmit);
+            return;
+        }
+
+        // The game's page events carry the key; others pass as they are.
+        backend.emitEvent("lwStateChanged", { state: "s" });
+        backend.emitEvent("somethingElse", 1);
+        assert.equal(JSON.stringify(emitted),
+                     JSON.stringify([["lwStateChanged", { lwKey: "k3y", payload: { state: "s" } }], ["somethingElse", 1]]));
+
         const seen = JSON.parse(JSON.stringify({
             outputs: context._juceMidiPorts, inputs: context._juceMidiInputPorts,
             id: context._lwInstanceId, state: context._lwInstanceState,

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <juce_gui_extra/juce_gui_extra.h>
+
+#include "GameSite.h"
+
+//==============================================================================
+/** The editor's web view, kept on the game.
+
+    - The view shows the game's origin, the origins the build allows, and the
+      program's own offline page. Any other http or https address, and every
+      new-window request (window.open, target="_blank"), opens in the user's
+      browser; other schemes are refused.
+    - When a page cannot be loaded (no connection, unknown host, time-out, a
+      TLS error) the view shows the offline page instead of the engine's
+      error text; it tries again by itself, waiting longer each time.
+    - Events for the game are held back while the view shows, or is about to
+      show, a page of another origin, which would otherwise receive them.
+
+    Message thread only, like every juce::WebBrowserComponent.
+*/
+class GameWebView final : public juce::WebBrowserComponent
+{
+public:
+    /** Opens an address in the user's browser; replaceable for tests. */
+    using BrowserLauncher = std::function<void (const juce::String& address)>;
+
+    GameWebView (const Options& options, GameSite site, BrowserLauncher launcher = {});
+
+    /** Loads the game page. */
+    void goToGame();
+
+    /** False while a page of another origin is shown or about to be. */
+    bool canReachGame() const noexcept      { return ! foreignPageShown; }
+
+    /** Opens an http or https address with the system's handler (xdg-open on Linux). */
+    static void openInSystemBrowser (const juce::String& address);
+
+private:
+    bool pageAboutToLoad (const juce::String& newURL) override;
+    void pageFinishedLoading (const juce::String& url) override;
+    bool pageLoadHadNetworkError (const juce::String& errorInfo) override;
+    void newWindowAttemptingToLoad (const juce::String& newURL) override;
+
+    bool isOwnPage (const juce::String& url) const;
+
+    const GameSite site;
+    const BrowserLauncher launchInBrowser;
+
+    juce::String lastAllowedAddress, offlinePageAddress;
+    int failuresInARow = 0;
+    bool foreignPageShown = false, loadHasJustFailed = false;
+};

@@ -1,0 +1,72 @@
+#include "PageEventKey.h"
+
+#if JUCE_WINDOWS
+ #include <windows.h>
+ #include <bcrypt.h>
+#elif JUCE_LINUX || JUCE_BSD
+ #include <sys/random.h>
+#else
+ #include <stdlib.h>
+#endif
+
+namespace
+{
+    const juce::Identifier keyProperty { "lwKey" }, payloadProperty { "payload" };
+
+    // Guessing the key must be as hard as breaking the system's own random
+    // source; juce::Random and juce::Uuid are not made for that.
+    void fillWithSecureRandomBytes (juce::uint8* bytes, size_t size)
+    {
+       #if JUCE_WINDOWS
+        BCryptGenRandom (nullptr, bytes, (ULONG) size, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+       #elif JUCE_LINUX || JUCE_BSD
+        for (size_t done = 0; done < size;)
+        {
+            const auto got = getrandom (bytes + done, size - done, 0);
+
+            if (got > 0)
+                done += (size_t) got;
+            else if (errno != EINTR)
+                break;
+        }
+       #else
+        arc4random_buf (bytes, size);
+       #endif
+    }
+}
+
+PageEventKey::PageEventKey()
+{
+    juce::uint8 bytes[16] {};
+    fillWithSecureRandomBytes (bytes, sizeof (bytes));
+    key = juce::String::toHexString (bytes, (int) sizeof (bytes), 0);
+}
+
+std::optional<juce::var> PageEventKey::unwrap (const juce::var& wrapped) const
+{
+    auto* object = wrapped.getDynamicObject();
+
+    if (object == nullptr || key.isEmpty())
+        return std::nullopt;
+
+    const auto& given = object->getProperty (keyProperty);
+
+    if (! given.isString() || given.toString() != key)
+        return std::nullopt;
+
+    return object->getProperty (payloadProperty);
+}
+
+juce::var PageEventKey::wrap (const juce::String& keyText, const juce::var& payload)
+{
+    auto object = std::make_unique<juce::DynamicObject>();
+    object->setProperty (keyProperty, keyText);
+    object->setProperty (payloadProperty, payload);
+    return object.release();
+}
+
+const juce::StringArray& PageEventKey::sealedEventNames()
+{
+    static const juce::StringArray names { "midiSend", "midiOpenInput", "fileDownload", "lwStateChanged" };
+    return names;
+}

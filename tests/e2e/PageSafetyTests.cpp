@@ -1,0 +1,231 @@
+#include "EditorHarness.h"
+#include "support/ProcessInfo.h"
+
+#include <thread>
+
+// The page is remote content: frames inside it, pages of other origins and
+// popups must not reach the player's MIDI devices, the saved state or the file
+// system; links leave for the user's browser; an unreachable server gets the
+// program's own offline page. Real view, virtual devices, the page server of
+// EditorHarness on the game's origin and on others.
+
+using Wrapper = juce::AudioProcessor::WrapperType;
+using Server = PageServerEnvironment;
+
+namespace
+{
+    juce::String quoted (const juce::String& text)     { return juce::JSON::toString (text); }
+
+    juce::String run (const juce::StringArray& command)
+    {
+        juce::ChildProcess p;
+        return p.start (command) ? p.readAllProcessOutput().trim() : juce::String();
+    }
+
+    /** A stand-in for the user's browser: an xdg-open first on PATH that records its argument. */
+    struct BrowserStub
+    {
+        BrowserStub()
+        {
+            folder = juce::File::createTempFile ("browser");
+            folder.createDirectory();
+            log = folder.getChildFile ("opened.txt");
+            const auto stub = folder.getChildFile ("xdg-open");
+            stub.replaceWithText ("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + log.getFullPathName() + "\"\n", false, false, "\n");
+            stub.setExecutePermission (true);
+
+            previousPath = juce::SystemStats::getEnvironmentVariable ("PATH", {});
+            setenv ("PATH", (folder.getFullPathName() + ":" + previousPath).toRawUTF8(), 1);
+        }
+
+        ~BrowserStub()
+        {
+            setenv ("PATH", previousPath.toRawUTF8(), 1);
+            folder.deleteRecursively();
+        }
+
+        juce::StringArray opened() const      { return juce::StringArray::fromLines (log.loadFileAsString().trim()); }
+
+        bool waitForOpened (int count) const
+        {
+            const auto deadline = juce::Time::getMillisecondCounter() + 60000;
+
+            while (log.loadFileAsString().trim().isEmpty() || opened().size() < count)
+            {
+                if (juce::Time::getMillisecondCounter() > deadline)
+                    return false;
+
+                std::this_thread::sleep_for (std::chrono::milliseconds (20));
+            }
+
+            return true;
+        }
+
+        juce::File folder, log;
+        juce::String previousPath;
+    };
+
+    /** Covers the game page with one element and clicks it like a player (a
+        real pointer event, so the engine treats it as the user's own action).
+    */
+    void clickOverlay (EditorHarness& h, const juce::String& elementHtml)
+    {
+        ASSERT_EQ (h.eval ("(function () { var old = document.getElementById ('lw-overlay'); if (old) old.remove();"
+                           " var box = document.createElement ('div'); box.innerHTML = " + quoted (elementHtml) + ";"
+                           " var e = box.firstChild; e.id = 'lw-overlay';"
+                           " e.style.cssText = 'position:fixed;left:0;top:0;width:100%;height:100%;z-index:99999;display:block;opacity:0.01';"
+                           " document.body.appendChild (e); return true; })()"), juce::var (true));
+
+        const auto centre = onMessageThread<juce::Point<int>> ([&] { return h.editor().getBrowser().getScreenBounds().getCentre(); });
+        run ({ "xdotool", "mousemove", juce::String (centre.x), juce::String (centre.y), "click", "1" });
+    }
+
+    std::vector<Bytes> sentTo (VirtualMidiDevices& devices, const juce::String& identifier)
+    {
+        std::vector<Bytes> out;
+        for (auto& s : devices.getSent (identifier))
+            out.push_back (bytesOf (s.message));
+        return out;
+    }
+
+    void closeSaveDialogs()
+    {
+        for (auto pid : ProcessInfo::children (getpid(), "zenity"))
+            kill (pid, SIGTERM);
+
+        waitFor ([] { return ProcessInfo::children (getpid(), "zenity").empty(); }, 60000);
+    }
+
+    /** The game's own three events, whose arrival proves that everything
+        posted before them has been handled.
+    */
+    void gameDoesAllThree (EditorHarness& h)
+    {
+        ASSERT_EQ (h.eval ("lwDemo.selectOutput ('Lute') && lwDemo.sendNote (64, 80) && lwDemo.saveNotes()"), juce::var (true));
+        ASSERT_TRUE (h.devices.waitForSent ("out-0", 1, 60000));
+        ASSERT_TRUE (waitFor ([&] { return h.processor->getWebState().contains ("\"Lute\""); }, 60000));
+        ASSERT_TRUE (waitFor ([] { return ! ProcessInfo::children (getpid(), "zenity").empty(); }, 60000));
+    }
+
+    void expectNothingStolen (EditorHarness& h)
+    {
+        EXPECT_FALSE (h.processor->getWebState().contains ("stolen"));
+        EXPECT_EQ (sentTo (h.devices, "out-0"), (std::vector<Bytes> { { 0x90, 64, 80 } }));
+        EXPECT_EQ (ProcessInfo::children (getpid(), "zenity").size(), 1u);       // the game's own
+        EXPECT_TRUE (run ({ "xdotool", "search", "--name", "^Save stolen.txt$" }).isEmpty());
+        closeSaveDialogs();
+    }
+}
+
+//==============================================================================
+TEST (PageOrigin, FramesOfAnyOriginCannotDriveTheBridge)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.devices.plugOutput ("Lute", "out-0");
+    h.open();
+    ASSERT_TRUE (waitFor ([&] { return h.processor->getWebState().isNotEmpty(); }, 60000));
+
+    // A frame on the game's own origin and one on another, each posting
+    // straight to the engine's message handler from its own window.
+    ASSERT_EQ (h.eval ("(function () { window.framesDone = 0;"
+                       " addEventListener ('message', function (e) { if (e.data === 'posted-everything') ++window.framesDone; });"
+                       " [" + quoted (Server::address (Server::gamePort(), "/fixtures/post-everything.html")) + ", "
+                            + quoted (Server::address (Server::foreignPort, "/fixtures/post-everything.html")) + "]"
+                       " .forEach (function (src) { var f = document.createElement ('iframe'); f.src = src; document.body.appendChild (f); });"
+                       " return true; })()"), juce::var (true));
+    ASSERT_TRUE (h.waitForPage ("window.framesDone === 2", 60000));
+
+    // The frames found the engine's handler but none of the game's globals.
+    EXPECT_EQ (h.eval ("(function () { var f = document.getElementsByTagName ('iframe')[0].contentWindow.report;"
+                       " return f.doors + ' ' + f.ports + ' ' + f.id; })()"), juce::var ("1 undefined undefined"));
+
+    gameDoesAllThree (h);
+    expectNothingStolen (h);
+}
+
+TEST (PageOrigin, AnAllowedOriginLoadsWithoutTheBootstrapAndReachesNothing)
+{
+    const auto site = GameSite::make (LUTEWYRM_PAGE_URL, { Server::address (Server::allowedPort, "") });
+    EditorHarness h (Wrapper::wrapperType_VST3, site);
+    h.devices.plugOutput ("Lute", "out-0");
+    h.open();
+
+    // The game sends the view to the allowed origin (a sign-in page, say),
+    // which uses whatever it finds.
+    h.eval ("location.href = " + quoted (Server::address (Server::allowedPort, "/fixtures/post-everything.html")) + "; true");
+    ASSERT_TRUE (h.waitForPage ("window.done === true && location.port === '" + juce::String (Server::allowedPort) + "'", 60000));
+    EXPECT_EQ (h.eval ("JSON.stringify (report)"),
+               juce::var (R"({"doors":3,"ports":"undefined","inputs":"undefined","id":"undefined","state":"undefined","shim":false})"));
+
+    // Host-track MIDI and device lists are the game's: none reach this page.
+    juce::AudioBuffer<float> audio (2, 512);
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+    h.processor->processBlock (audio, midi);
+    onMessageThread ([&] { h.editor().getBridge().drainHostMidi(); h.editor().getBridge().emitPortsChanged(); });
+    EXPECT_EQ (h.eval ("window.received"), juce::var (0));
+
+    // Back to the game, which finds everything as before and still works.
+    h.eval ("location.href = " + quoted (LUTEWYRM_PAGE_URL) + "; true");
+    ASSERT_TRUE (h.waitForPage ("window.lwDemo !== undefined && lwDemo.ready === true", 60000));
+    EXPECT_EQ (h.eval ("_juceMidiPorts.length + ' ' + (_lwInstanceId === " + quoted (h.processor->getInstanceId()) + ")"),
+               juce::var ("1 true"));
+
+    gameDoesAllThree (h);
+    expectNothingStolen (h);
+}
+
+//==============================================================================
+TEST (Links, NewWindowsAndOtherSitesOpenInTheUsersBrowser)
+{
+    BrowserStub browser;
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.open();
+
+    const auto help = juce::String ("https://wiki.example/help?topic=lute&lang=en#top");
+    const auto foreign = Server::address (Server::foreignPort, "/fixtures/post-everything.html");
+    const auto popup = Server::address (Server::foreignPort, "/fixtures/post-everything.html?popup");
+
+    clickOverlay (h, "<a target='_blank' href='file:///etc/passwd'>file</a>");         // never launched
+    clickOverlay (h, "<a target='_blank' href='" + help + "'>help</a>");
+    ASSERT_TRUE (browser.waitForOpened (1));
+    clickOverlay (h, "<a href='" + foreign + "'>elsewhere</a>");
+    ASSERT_TRUE (browser.waitForOpened (2));
+    clickOverlay (h, "<button onclick='window.open (" + quoted (popup).replace ("\"", "&quot;") + ")'>popup</button>");
+    ASSERT_TRUE (browser.waitForOpened (3));
+
+    EXPECT_EQ (browser.opened(), juce::StringArray (help, foreign, popup));
+
+    // The view stayed on the game all along.
+    EXPECT_EQ (h.eval ("location.href === " + quoted (LUTEWYRM_PAGE_URL) + " && lwDemo.ready"), juce::var (true));
+}
+
+//==============================================================================
+TEST (Offline, TheGameLoadsByItselfOnceTheServerAnswers)
+{
+    constexpr int latePort = 47635;
+    EditorHarness h (Wrapper::wrapperType_Standalone, GameSite::make (Server::address (latePort, "/rpg")));
+    h.openOnly();
+
+    ASSERT_TRUE (h.waitForPage ("document.title.indexOf ('out of reach') >= 0"
+                                " && document.getElementById ('address').textContent === " + quoted (Server::address (latePort, "/rpg")),
+                                60000));
+    EXPECT_EQ (h.eval ("typeof _juceMidiPorts + ' ' + location.protocol"), juce::var ("undefined data:"));
+
+    juce::ChildProcess late;
+    ASSERT_TRUE (startFixtureServer (late, { "--http", juce::String (latePort) }, { latePort }));
+    EXPECT_TRUE (h.waitForPage ("window.lwDemo !== undefined && lwDemo.ready === true", 120000)) << "the game did not come back";
+    late.kill();
+}
+
+TEST (Offline, ACertificateErrorIsNeverIgnored)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone, GameSite::make (Server::address (Server::httpsPort, "/rpg", "https")));
+    h.openOnly();
+
+    // The offline page, and after its first retry the offline page again (with
+    // a longer wait): the page itself never loads.
+    ASSERT_TRUE (h.waitForPage ("document.title.indexOf ('out of reach') >= 0", 60000));
+    ASSERT_TRUE (h.waitForPage ("document.getElementById ('offline').getAttribute ('data-retry-seconds') === '4'", 60000));
+    EXPECT_EQ (h.eval ("typeof window.lwDemo"), juce::var ("undefined"));
+}

@@ -1,0 +1,68 @@
+#!/usr/bin/env python3
+"""Serves the stand-in game page and the end-to-end test pages on several ports.
+
+Each port is its own origin (http://127.0.0.1:<port>), so one server gives the
+tests the game's origin, foreign origins and an HTTPS origin with a self-signed
+certificate. /rpg and /rpg/<file> are the stand-in page (as scripts/serve_page.py
+serves it); /fixtures/<file> are the pages in tests/e2e/pages/.
+
+Usage: fixture_server.py [--http PORT]... [--https PORT --cert FILE --key FILE]
+"""
+import argparse
+import http.server
+import os
+import ssl
+import sys
+import threading
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
+import serve_page  # noqa: E402
+
+FIXTURES = os.path.join(HERE, "pages")
+
+
+class Handler(serve_page.Handler):
+    def do_GET(self):
+        path = self.path.split("?", 1)[0].split("#", 1)[0]
+        if not path.startswith("/fixtures/"):
+            return super().do_GET()
+        name = path[len("/fixtures/"):]
+        file = os.path.join(FIXTURES, name)
+        if "/" in name or name.startswith(".") or not os.path.isfile(file):
+            return self.send_error(404)
+        with open(file, "rb") as f:
+            body = f.read()
+        self.send_response(200)
+        self.send_header("Content-Type", serve_page.TYPES.get(os.path.splitext(name)[1], "application/octet-stream"))
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Cache-Control", "no-store")
+        self.end_headers()
+        self.wfile.write(body)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--http", type=int, action="append", default=[])
+    parser.add_argument("--https", type=int)
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    args = parser.parse_args()
+
+    servers = [http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler) for port in args.http]
+
+    if args.https:
+        tls = http.server.ThreadingHTTPServer(("127.0.0.1", args.https), Handler)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+        tls.socket = context.wrap_socket(tls.socket, server_side=True)
+        servers.append(tls)
+
+    for server in servers[1:]:
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    print("serving", ", ".join(str(s.server_address[1]) for s in servers), flush=True)
+    servers[0].serve_forever()
+
+
+if __name__ == "__main__":
+    main()
