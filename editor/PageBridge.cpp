@@ -154,9 +154,13 @@ void PageBridge::emitPortsChanged()
                                                { "inputs",  portEntries (ports.getInputNames()) } }));
 }
 
-void PageBridge::drainHostMidi()
+int PageBridge::drainHostMidi()
 {
-    for (auto& message : processor.popHostMidi())
+    const auto messages = processor.popHostMidi();
+
+    for (auto& message : messages)
         emit (midiReceiveEvent, makeObject ({ { "port", 0 },
                                               { "data", bytesToVar (message.data(), message.size()) } }));
+
+    return (int) messages.size();
 }

@@ -38,8 +38,10 @@ public:
     /** Rebuilds the port lists if the system's devices changed, and tells the page. */
     void pollMidiDevices();
 
-    /** Sends the host track's queued messages to the page, one event each. */
-    void drainHostMidi();
+    /** Sends the host track's queued messages to the page, one event each;
+        returns how many there were.
+    */
+    int drainHostMidi();
 
     void emitPortsChanged();
 

@@ -46,6 +46,8 @@ LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAud
 
 LUTEWYRMRPGAudioProcessorEditor::~LUTEWYRMRPGAudioProcessorEditor()
 {
+    processor.whenHostMidiArrives (nullptr);
+
     // No device may call back into a half-destroyed editor, and no page event
     // may reach the bridge once the port lists start going away.
     bridge.stopInputs();
@@ -175,7 +177,41 @@ void LUTEWYRMRPGAudioProcessorEditor::adjustWindow()
 void LUTEWYRMRPGAudioProcessorEditor::timerCallback (int timerID)
 {
     if (timerID == hostMidiTimer)
-        bridge.drainHostMidi();
+        drainHostMidi();
     else
         bridge.pollMidiDevices();
+}
+
+//==============================================================================
+// While the track plays, its messages are drained every 16 ms. An idle editor
+// should cost nothing, so after a quiet spell the timer stops and the
+// processor wakes the editor when the next messages arrive.
+void LUTEWYRMRPGAudioProcessorEditor::drainHostMidi()
+{
+    if (bridge.drainHostMidi() > 0)
+        quietDrains = 0;
+    else if (++quietDrains >= quietDrainsBeforeSleeping)
+        sleepUntilHostMidi();
+}
+
+void LUTEWYRMRPGAudioProcessorEditor::sleepUntilHostMidi()
+{
+    stopTimer (hostMidiTimer);
+    processor.whenHostMidiArrives ([safeThis = SafePointer (this)]
+    {
+        if (safeThis != nullptr)
+            safeThis->wakeForHostMidi();
+    });
+
+    // Messages queued just before the call above wake nobody.
+    if (processor.hasHostMidi())
+        wakeForHostMidi();
+}
+
+void LUTEWYRMRPGAudioProcessorEditor::wakeForHostMidi()
+{
+    processor.whenHostMidiArrives (nullptr);
+    quietDrains = 0;
+    bridge.drainHostMidi();
+    startTimer (hostMidiTimer, hostMidiIntervalMs);
 }

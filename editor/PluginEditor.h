@@ -30,6 +30,11 @@ public:
 
     static constexpr int devicePollTimer = 0, devicePollIntervalMs = 2000;
     static constexpr int hostMidiTimer = 1,   hostMidiIntervalMs = 16;
+
+    /** Drains in a row that found nothing before the host-MIDI timer sleeps
+        until the track plays again (about a quarter of a second).
+    */
+    static constexpr int quietDrainsBeforeSleeping = 16;
     static constexpr int sizeRestoreDelayMs = 300, windowAdjustDelayMs = 250;
 
 private:
@@ -37,9 +42,13 @@ private:
     juce::WebBrowserComponent::Options createBrowserOptions();
     void restoreSavedSize();
     void adjustWindow();
+    void drainHostMidi();
+    void sleepUntilHostMidi();
+    void wakeForHostMidi();
 
     bool windowConfigured = false;
     bool constructionComplete = false;
+    int quietDrains = 0;
     const bool isPlugin;
     LUTEWYRMRPGAudioProcessor& processor;
     const GameSite site;

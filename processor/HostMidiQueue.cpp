@@ -9,6 +9,17 @@ HostMidiQueue::Writer::Writer (HostMidiQueue& q) noexcept : queue (q)
 HostMidiQueue::Writer::~Writer() noexcept
 {
     queue.fifo.finishedWrite (written);
+
+    if (written > 0)
+        queue.arrival.signal();
+}
+
+void HostMidiQueue::whenMessagesArrive (std::function<void()> onArrival)
+{
+    if (onArrival != nullptr)
+        arrival.arm (std::move (onArrival));
+    else
+        arrival.disarm();
 }
 
 void HostMidiQueue::Writer::add (const juce::uint8* data, int size) noexcept

@@ -2,6 +2,8 @@
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
+#include "ArrivalNotifier.h"
+
 #include <array>
 #include <vector>
 
@@ -19,7 +21,8 @@ static_assert (sizeof (HostMidiSlot) == 4);
 
     Single producer (the audio thread), single consumer (the message thread).
     The audio side never allocates and never locks; when the consumer falls
-    behind, new messages are dropped and the oldest stay queued.
+    behind, new messages are dropped and the oldest stay queued. A consumer
+    with nothing to do can sleep instead of polling: see whenMessagesArrive().
 */
 class HostMidiQueue
 {
@@ -48,7 +51,17 @@ public:
     /** Message thread: everything queued so far, in arrival order. */
     std::vector<std::vector<juce::uint8>> popAll();
 
+    /** Message thread: true if anything is queued. */
+    bool hasMessages() const noexcept           { return fifo.getNumReady() > 0; }
+
+    /** Message thread: calls onArrival once on the message thread when the next
+        messages are queued (nullptr: no call). Check hasMessages() afterwards:
+        messages queued just before arming call nothing.
+    */
+    void whenMessagesArrive (std::function<void()> onArrival);
+
 private:
+    ArrivalNotifier arrival;
     juce::AbstractFifo fifo { capacity };
     std::array<HostMidiSlot, capacity> slots {};
 };

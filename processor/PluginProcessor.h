@@ -67,6 +67,12 @@ public:
     /** Message thread, single consumer: the host-track messages queued since the last call. */
     std::vector<std::vector<juce::uint8>> popHostMidi()         { return hostMidi.popAll(); }
 
+    /** Message thread: whether host-track messages are waiting, and a call on
+        the message thread when the next ones arrive (see HostMidiQueue).
+    */
+    bool hasHostMidi() const noexcept                           { return hostMidi.hasMessages(); }
+    void whenHostMidiArrives (std::function<void()> onArrival)  { hostMidi.whenMessagesArrive (std::move (onArrival)); }
+
     MidiDevices& getMidiDevices() const noexcept                { return midiDevices; }
 
     /** The device layer used when none is given: the computer's real devices. */

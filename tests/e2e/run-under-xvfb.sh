@@ -20,5 +20,6 @@ done
 [ -s "$number_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
 
 export DISPLAY=":$(head -n 1 "$number_file")"
+export LUTEWYRM_XVFB_PID="$xvfb"     # for tests that take the display away
 python3 -c "import sys; sys.path.insert(0, sys.argv[1]); import x11; x11.prepare_display()" "$here"
 "$@"

@@ -1,94 +1,11 @@
-#include <juce_audio_processors/juce_audio_processors.h>
-#include <gtest/gtest.h>
-
-#include "support/MessageThread.h"
+#include "HostedPlugin.h"
 #include "support/ProcessInfo.h"
 
 #include <thread>
 
 // The built VST3 plug-in in a host of our own: what a DAW does with it.
 
-namespace
-{
-    using Bytes = std::vector<juce::uint8>;
-
-    struct HostedPlugin
-    {
-        explicit HostedPlugin (double sampleRate = 48000.0, int blockSize = 512)
-        {
-            onMessageThread ([&]
-            {
-                juce::VST3PluginFormat format;
-                juce::OwnedArray<juce::PluginDescription> types;
-                format.findAllTypesForFile (types, LUTEWYRM_VST3_BUNDLE);
-
-                if (types.isEmpty())
-                {
-                    ADD_FAILURE() << "no plug-in found in " << LUTEWYRM_VST3_BUNDLE;
-                    return;
-                }
-
-                juce::String error;
-                instance = format.createInstanceFromDescription (*types[0], sampleRate, blockSize, error);
-
-                if (instance == nullptr)
-                    ADD_FAILURE() << "the plug-in did not load: " << error;
-            });
-        }
-
-        ~HostedPlugin()
-        {
-            onMessageThread ([this] { instance = nullptr; });
-        }
-
-        juce::MemoryBlock state()
-        {
-            juce::MemoryBlock block;
-            instance->getStateInformation (block);
-            return block;
-        }
-
-        std::unique_ptr<juce::AudioPluginInstance> instance;
-    };
-
-    juce::MidiBuffer notes (int count, int blockSize)
-    {
-        juce::MidiBuffer midi;
-        for (int i = 0; i < count; ++i)
-            midi.addEvent (juce::MidiMessage::noteOn (1 + i % 16, 40 + i % 40, (juce::uint8) (10 + i)), (i * blockSize) / juce::jmax (1, count));
-        return midi;
-    }
-
-    std::vector<std::pair<int, Bytes>> eventsOf (const juce::MidiBuffer& midi)
-    {
-        std::vector<std::pair<int, Bytes>> events;
-        for (const auto m : midi)
-            events.push_back ({ m.samplePosition, Bytes (m.data, m.data + m.numBytes) });
-        return events;
-    }
-
-    void fillWithNoise (juce::AudioBuffer<float>& audio)
-    {
-        juce::Random random (1);
-        for (int ch = 0; ch < audio.getNumChannels(); ++ch)
-            for (int i = 0; i < audio.getNumSamples(); ++i)
-                audio.setSample (ch, i, random.nextFloat() - 0.5f);
-    }
-
-    /** A host's editor window: a plain top-level component. */
-    struct EditorWindow : juce::Component
-    {
-        explicit EditorWindow (juce::AudioProcessorEditor* e) : editor (e)
-        {
-            addAndMakeVisible (*editor);
-            setSize (editor->getWidth(), editor->getHeight());
-            addToDesktop (juce::ComponentPeer::windowHasTitleBar);
-            setVisible (true);
-        }
-
-        std::unique_ptr<juce::AudioProcessorEditor> editor;
-    };
-}
+using namespace HostTesting;
 
 //==============================================================================
 TEST (VST3Host, LoadsWithItsIdentity)

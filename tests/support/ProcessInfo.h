@@ -109,24 +109,54 @@ namespace ProcessInfo
         return count;
     }
 
-    /** Resident memory of a process and all its descendants, in MiB. */
-    inline double treeResidentMiB (int root)
+    /** A process and all its descendants. */
+    inline std::set<int> tree (int root)
     {
         std::map<int, int> parents;
         for (auto pid : allProcesses())
             parents[pid] = stat (pid).parent;
 
-        std::set<int> tree { root };
+        std::set<int> members { root };
         for (bool grew = true; grew;)
         {
             grew = false;
             for (auto& [pid, parent] : parents)
-                if (tree.count (parent) > 0 && tree.insert (pid).second)
+                if (members.count (parent) > 0 && members.insert (pid).second)
                     grew = true;
         }
 
+        return members;
+    }
+
+    /** CPU time so far of every thread of a process and its descendants, in
+        seconds, from the scheduler's nanosecond counters.
+    */
+    inline double treeCpuSeconds (int root)
+    {
+        double seconds = 0;
+
+        for (auto pid : tree (root))
+        {
+            const auto taskDir = "/proc/" + std::to_string (pid) + "/task";
+
+            if (auto* dir = opendir (taskDir.c_str()))
+            {
+                while (auto* entry = readdir (dir))
+                    if (entry->d_name[0] != '.')
+                        seconds += std::strtod (readFile (taskDir + "/" + entry->d_name + "/schedstat").c_str(), nullptr) * 1.0e-9;
+
+                closedir (dir);
+            }
+        }
+
+        return seconds;
+    }
+
+    /** Resident memory of a process and all its descendants, in MiB. */
+    inline double treeResidentMiB (int root)
+    {
         double kib = 0;
-        for (auto pid : tree)
+        for (auto pid : tree (root))
         {
             std::istringstream status (readFile ("/proc/" + std::to_string (pid) + "/status"));
             for (std::string line; std::getline (status, line);)
