@@ -44,9 +44,12 @@ namespace
         waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; });
     }
 
-    void roundTrip (int count = 1000)
+    /** Round trips, one message at a time; returns the times in ms. */
+    std::vector<double> roundTripTimes (int count, bool checkPageEvents)
     {
-        EditorHarness h (juce::AudioProcessor::wrapperType_Standalone);
+        auto site = GameSite::builtIn();
+        site.checkPageEvents = checkPageEvents;
+        EditorHarness h (juce::AudioProcessor::wrapperType_Standalone, site);
         openWithKeyboardAndLute (h);
         h.eval ("lwDemo.selectOutput ('Lute') && lwDemo.setThru (true)");
 
@@ -67,8 +70,84 @@ namespace
         }
 
         h.devices.setSendObserver (nullptr);
-        printf ("round trip device -> page -> device, %d messages: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                count, percentile (times, 50), percentile (times, 99), percentile (times, 100));
+        return times;
+    }
+
+    /** The same trip through a bare web view: a page that answers "ping" with
+        "pong" through one native listener, nothing else.
+    */
+    std::vector<double> bareBridgeTimes (int count)
+    {
+        std::atomic<int> pongs { 0 };
+        std::unique_ptr<juce::WebBrowserComponent> browser;
+        std::unique_ptr<juce::Component> window;
+
+        onMessageThread ([&]
+        {
+            browser = std::make_unique<juce::WebBrowserComponent> (juce::WebBrowserComponent::Options()
+                .withNativeIntegrationEnabled()
+                .withUserScript ("window.__JUCE__.backend.addEventListener ('ping', function (p) {"
+                                 " window.__JUCE__.backend.emitEvent ('pong', p); });")
+                .withEventListener ("pong", [&pongs] (const juce::var&) { ++pongs; }));
+            window = std::make_unique<juce::Component>();
+            window->setSize (1440, 900);
+            browser->setBounds (window->getLocalBounds());
+            window->addAndMakeVisible (*browser);
+            window->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+            window->setVisible (true);
+            browser->goToURL (LUTEWYRM_PAGE_URL);
+        });
+
+        // Ready once a ping comes back.
+        while (pongs.load() == 0)
+        {
+            onMessageThread ([&] { browser->emitEventIfBrowserIsVisible ("ping", juce::var (0)); });
+            std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        }
+
+        settle (1000);
+        std::vector<double> times;
+
+        for (int i = 0; i < count; ++i)
+        {
+            const auto target = pongs.load() + 1;
+            const auto start = Clock::now();
+            juce::MessageManager::callAsync ([&, i] { browser->emitEventIfBrowserIsVisible ("ping", juce::var (i)); });
+
+            while (pongs.load() < target && msSince (start) < 1000.0)
+                std::this_thread::yield();
+
+            times.push_back (msSince (start));
+        }
+
+        onMessageThread ([&] { browser = nullptr; window = nullptr; });
+        return times;
+    }
+
+    void roundTrip (int count = 1000)
+    {
+        // Alternating rounds, so that both variants meet the same machine.
+        std::vector<double> checked, unchecked, bare;
+
+        for (int round = 0; round < 4; ++round)
+        {
+            for (auto t : roundTripTimes (count / 4, true))    checked.push_back (t);
+            for (auto t : roundTripTimes (count / 4, false))   unchecked.push_back (t);
+            for (auto t : bareBridgeTimes (count / 4))         bare.push_back (t);
+        }
+
+        const auto print = [] (const char* what, const std::vector<double>& times)
+        {
+            printf ("%s, %d messages: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                    what, (int) times.size(), percentile (times, 50), percentile (times, 99), percentile (times, 100));
+        };
+
+        print ("round trip device -> page -> device", checked);
+        print ("  the same without the page-event check", unchecked);
+        print ("  a bare bridge (native -> page -> native, one listener)", bare);
+        printf ("  the check adds %+.1f %% to the median; the product's trip is %.2fx the bare bridge's\n",
+                100.0 * (percentile (checked, 50) / percentile (unchecked, 50) - 1.0),
+                percentile (checked, 50) / percentile (bare, 50));
     }
 
     void evalRoundTrip()

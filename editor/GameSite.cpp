@@ -9,7 +9,7 @@ GameSite GameSite::builtIn()
 
 GameSite GameSite::make (const juce::String& pageAddress, const juce::StringArray& allowedOrigins)
 {
-    GameSite site { pageAddress, {} };
+    GameSite site { pageAddress, {}, true };
 
     for (auto& entry : allowedOrigins)
     {

@@ -17,6 +17,11 @@ struct GameSite
     juce::String pageAddress;           // what the editor loads, e.g. https://game.example/rpg
     juce::StringArray allowedOrigins;   // normalised origins, e.g. https://login.example
 
+    /** Only the benchmarks turn this off, to measure what the check costs:
+        then every page and frame can drive the bridge, as before it existed.
+    */
+    bool checkPageEvents = true;
+
     /** The site this build was configured with (LUTEWYRM_PAGE_URL, LUTEWYRM_ALLOWED_ORIGINS). */
     static GameSite builtIn();
 

@@ -66,7 +66,8 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
     if (isPlugin)
         script << BootstrapScript::instanceBlock (processor.getInstanceId(), processor.getWebState());
 
-    script << BootstrapScript::eventKeyBlock (eventKey.getText());
+    if (site.checkPageEvents)
+        script << BootstrapScript::eventKeyBlock (eventKey.getText());
 
     // Only events that carry the key come from the game's own document; the
     // rest (a frame, another page) are dropped before any handler runs.
@@ -74,7 +75,9 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
     {
         return [this, handler = std::move (handler)] (const juce::var& event)
         {
-            if (const auto payload = eventKey.unwrap (event))
+            if (! site.checkPageEvents)
+                handler (event);
+            else if (const auto payload = eventKey.unwrap (event))
                 handler (*payload);
         };
     };
@@ -97,7 +100,7 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
         .withWinWebView2Options (juce::WebBrowserComponent::Options::WinWebView2()
                                      .withUserDataFolder (dataHome.getChildFile ("LUTE WYRM RPG")))
         .withNativeIntegrationEnabled()
-        .withUserScript (BootstrapScript::forGameOnly (site.getOrigin(), script))
+        .withUserScript (site.checkPageEvents ? BootstrapScript::forGameOnly (site.getOrigin(), script) : script)
         .withEventListener ("midiSend",       sealed ([this] (const juce::var& v) { bridge.handleMidiSend (v); }))
         .withEventListener ("midiOpenInput",  sealed ([this] (const juce::var& v) { bridge.handleOpenMidiInput (v); }))
         .withEventListener ("fileDownload",   sealed ([] (const juce::var& v)     { PageBridge::handleFileDownload (v); }))

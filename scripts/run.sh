@@ -18,6 +18,11 @@ port="$(page_port)"
 if [ -n "$port" ]; then
     python3 "$repo/scripts/serve_page.py" "$port" &
     server=$!
+    # The application asks for the page at once: let the server answer first.
+    for _ in $(seq 600); do
+        python3 -c "import socket, sys; sys.exit(socket.socket().connect_ex(('127.0.0.1', $port)))" && break
+        sleep 0.1
+    done
 else
     log "this build loads $(page_url): no local page to serve"
 fi
@@ -38,8 +43,8 @@ app = subprocess.Popen([sys.argv[1]])
 if not x11.find_windows("Lutewyrm RPG"):
     app.kill()
     sys.exit("the application window did not appear")
-time.sleep(5)
-print("screenshot of the running application:", x11.screenshot(sys.argv[2]))
+colours = x11.wait_for_painted_page(sys.argv[2])
+print("screenshot of the running application:", sys.argv[2], f"({colours} colours)")
 for w in x11.find_windows("Lutewyrm RPG"):
     if x11.window_pid(w) == app.pid:
         x11.request_close(w)

@@ -64,6 +64,13 @@ TEST (PortRegistryConcurrency, DevicesDeliverWhileTheListsAreRebuilt)
         std::this_thread::sleep_for (std::chrono::milliseconds (2));
     }
 
+    // However the threads were scheduled during the churn, let enough arrive.
+    const auto deliveries = [&]
+    {
+        return std::count_if (f.events.begin(), f.events.end(), [] (auto& e) { return e.name == "midiReceive"; });
+    };
+    EXPECT_TRUE (waitFor ([&] { return deliveries() > 100; }, 120000));
+
     done = true;
     feeder.join();
     f.devices.waitForInputIdle();

@@ -47,9 +47,13 @@ TEST (PageEndToEnd, PluggedInDeviceAnnouncesItselfAndCanBeUsed)
     EXPECT_EQ (h.eval ("lwDemo.outputs().join ('|')"), juce::var ("Lute"));
     const auto changesBefore = (int) h.eval ("lwDemo.stateChangeCount");
 
-    h.devices.plugOutput ("Harp", "out-1", 0);
-    h.devices.plugInput ("Pads", "in-9");
-    ASSERT_TRUE (h.waitForPage ("lwDemo.stateChangeCount > " + juce::String (changesBefore), 6000));
+    // Both in one turn of the message thread, so no device poll sees half of it.
+    onMessageThread ([&]
+    {
+        h.devices.plugOutput ("Harp", "out-1", 0);
+        h.devices.plugInput ("Pads", "in-9");
+    });
+    ASSERT_TRUE (h.waitForPage ("lwDemo.stateChangeCount > " + juce::String (changesBefore), 60000));
     EXPECT_EQ (h.eval ("lwDemo.outputs().join ('|')"), juce::var ("Harp|Lute"));
     EXPECT_EQ (h.eval ("lwDemo.inputs().join ('|')"), juce::var ("Pads"));
 
@@ -67,7 +71,7 @@ TEST (PageEndToEnd, ReloadStartsAgainFromTheBootstrapLists)
     h.open();
 
     h.devices.plugOutput ("Harp", "out-1");
-    ASSERT_TRUE (h.waitForPage ("lwDemo.outputs().length === 2", 6000));
+    ASSERT_TRUE (h.waitForPage ("lwDemo.outputs().length === 2", 60000));
 
     h.reload();
     EXPECT_EQ (h.eval ("lwDemo.outputs().join ('|')"), juce::var ("Lute"));

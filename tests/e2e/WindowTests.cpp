@@ -44,8 +44,22 @@ namespace
 
                 if (beforeAdjustment)
                     beforeAdjustment (*window);
+
+                // JUCE runs timers in due order: this marker, registered in the
+                // same turn as the editor's window adjustment with the same
+                // delay, runs after it, however late both are.
+                juce::Timer::callAfterDelay (LUTEWYRMRPGAudioProcessorEditor::windowAdjustDelayMs,
+                                             [flag = adjusted] { *flag = true; });
             });
         }
+
+        /** Waits until the editor's delayed window adjustment has run. */
+        bool waitForTheAdjustment() const
+        {
+            return waitFor ([flag = adjusted] { return flag->load(); }, 60000);
+        }
+
+        std::shared_ptr<std::atomic<bool>> adjusted = std::make_shared<std::atomic<bool>> (false);
 
         ~StandaloneWindow()
         {
@@ -114,7 +128,7 @@ TEST (Window, StandaloneWindowGetsNativeTitleBarAndNoOptionsButton)
     {
         const auto now = w.window->getBounds();
         return std::exchange (previous, now) == now && now.getWidth() > 200;
-    }, 5000));
+    }, 60000));
 
     onMessageThread ([&]
     {
@@ -125,7 +139,7 @@ TEST (Window, StandaloneWindowGetsNativeTitleBarAndNoOptionsButton)
     // After the adjustment: still hidden, and a window this big stays where it is.
     const auto bounds = onMessageThread<juce::Rectangle<int>> ([&] { return w.window->getBounds(); });
     ASSERT_FALSE (WindowPolicy::shouldCentreWindow (bounds.getWidth(), bounds.getHeight()));
-    settle (600);
+    ASSERT_TRUE (w.waitForTheAdjustment());
     onMessageThread ([&]
     {
         EXPECT_EQ (visibleOptionsButtons (*w.window), 0);
@@ -142,7 +156,7 @@ TEST (Window, SmallStandaloneWindowIsResizedToTheTargetAndCentred)
 
     // Wait for the adjustment rather than a fixed time: a loaded machine may
     // deliver the editor's timer late.
-    waitFor ([&] { return w.window->getWidth() == target.getWidth(); }, 5000);
+    ASSERT_TRUE (w.waitForTheAdjustment());
 
     onMessageThread ([&]
     {
@@ -156,7 +170,7 @@ TEST (Window, FullScreenStandaloneWindowIsLeftAlone)
 {
     StandaloneWindow w ([] (auto& window) { window.setFullScreen (true); });
     const auto bounds = onMessageThread<juce::Rectangle<int>> ([&] { return w.window->getBounds(); });
-    settle (600);
+    ASSERT_TRUE (w.waitForTheAdjustment());
 
     onMessageThread ([&]
     {
@@ -274,6 +288,9 @@ TEST (Window, EditorClosedBeforeItsDelayedTasksRunIsFine)
             window.setContentOwned (h.processor->createEditor(), true);
         });
 
-    settle (700);
-    SUCCEED();
+    // A marker with the longest of their delays, registered after all of
+    // them, runs after every one of them.
+    std::atomic<bool> allRan { false };
+    onMessageThread ([&] { juce::Timer::callAfterDelay (LUTEWYRMRPGAudioProcessorEditor::sizeRestoreDelayMs, [&] { allRan = true; }); });
+    ASSERT_TRUE (waitFor ([&] { return allRan.load(); }, 60000));
 }

@@ -82,8 +82,16 @@ def main():
         jalv = start("jalv.gtk3", URI, env=env)
         assert wait_for_port(f"{CLIENT}:in"), "jalv did not load the plug-in"
         assert x11.find_windows(".*Lutewyrm.*", timeout=30), "no plug-in window"
-        time.sleep(6)     # the editor's page
-        before = screen_pixels(args.screenshot.replace(".png", "-before.png"))
+        # The editor's page, painted and still.
+        before_path = args.screenshot.replace(".png", "-before.png")
+        assert x11.wait_for_painted_page(before_path) >= 200, "the editor's page did not show"
+        before = screen_pixels(before_path)
+        for _ in range(120):
+            time.sleep(0.25)
+            again = screen_pixels(before_path)
+            if again == before:
+                break
+            before = again
 
         dump_file = open(os.path.join(work, "dump.txt"), "w")
         start("jack_midi_dump", stdout=dump_file)
@@ -96,13 +104,20 @@ def main():
 
         wav = os.path.join(work, "out.wav")
         jack("jack_rec", "-f", wav, "-d", "2", "-b", "16", f"{CLIENT}:audio_out_1", f"{CLIENT}:audio_out_2")
-        time.sleep(1)
-        after = screen_pixels(args.screenshot)
-        assert jalv.poll() is None, "jalv died"
 
-        dump_file.flush()
-        dump = open(os.path.join(work, "dump.txt")).read()
-        events = re.findall(r":\s+([0-9a-f]{2} [0-9a-f]{2} [0-9a-f]{2})\s", dump)
+        # Until the page shows the notes, and all four kinds came back out.
+        wanted = {"90 3c 40", "80 3c 40", "90 40 40", "80 40 40"}
+        deadline = time.monotonic() + 60
+        while True:
+            after = screen_pixels(args.screenshot)
+            changed = sum(1 for i in range(0, min(len(before), len(after)), 3) if before[i:i + 3] != after[i:i + 3])
+            dump_file.flush()
+            dump = open(os.path.join(work, "dump.txt")).read()
+            events = re.findall(r":\s+([0-9a-f]{2} [0-9a-f]{2} [0-9a-f]{2})\s", dump)
+            if (changed > 2000 and wanted <= set(events)) or time.monotonic() > deadline:
+                break
+            time.sleep(0.25)
+        assert jalv.poll() is None, "jalv died"
         assert events, "no MIDI came out of the plug-in:\n" + dump[:2000]
         assert set(events) <= {"90 3c 40", "80 3c 40", "90 40 40", "80 40 40"}, set(events)
         assert {"90 3c 40", "80 3c 40", "90 40 40", "80 40 40"} <= set(events), set(events)
@@ -111,7 +126,6 @@ def main():
         assert silent_wav(wav), "the audio output is not silent"
         print("the audio output is silence")
 
-        changed = sum(1 for i in range(0, min(len(before), len(after)), 3) if before[i:i + 3] != after[i:i + 3])
         assert changed > 2000, f"the page did not change while notes arrived ({changed} pixels)"
         print(f"the page showed the notes ({changed} pixels changed); screenshot: {args.screenshot}")
     finally:

@@ -64,15 +64,18 @@ def run_once(binary, home, screenshot_path=None):
     try:
         windows = x11.find_windows("Lutewyrm RPG")
         assert windows, "the application window did not appear"
-        time.sleep(5)   # page load and the page's first settings report
+        # The page reports its settings at start, before its first paint.
+        shot = screenshot_path or os.path.join(home, "page.png")
+        painted = x11.wait_for_painted_page(shot)
+        assert painted >= 200, f"the page did not show ({painted} colours)"
         if screenshot_path:
-            print("screenshot:", x11.screenshot(screenshot_path))
+            print("screenshot:", shot)
         # Our own window is the one of our process; the web engine's child has
         # windows of the same name.
         for window in x11.find_windows("Lutewyrm RPG"):
             if x11.window_pid(window) == proc.pid:
                 x11.request_close(window)
-        code = proc.wait(timeout=20)
+        code = proc.wait(timeout=60)
         assert code == 0, f"exit code {code}"
     finally:
         if proc.poll() is None:

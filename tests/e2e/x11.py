@@ -88,3 +88,25 @@ def screenshot(path):
 def window_pid(window):
     out = subprocess.run(["xdotool", "getwindowpid", str(window)], capture_output=True, text=True).stdout.strip()
     return int(out) if out.isdigit() else None
+
+
+def colours(path):
+    """How many distinct colours a picture has: a window without its page shows
+    a few flat ones; the stand-in page, with text and gradients, hundreds."""
+    out = subprocess.run(["/usr/bin/convert", path, "-format", "%k", "info:"],
+                         capture_output=True, text=True, check=True).stdout.strip()
+    return int(out)
+
+
+def wait_for_painted_page(path, timeout=60.0, minimum_colours=200):
+    """Screenshots until the page shows (or the time is up); returns the last
+    screenshot's colour count. The page reports its settings before its first
+    paint, so once it shows, that report has been sent."""
+    deadline = time.monotonic() + timeout
+    count = 0
+    while time.monotonic() < deadline:
+        count = colours(screenshot(path))
+        if count >= minimum_colours:
+            return count
+        time.sleep(0.25)
+    return count
