@@ -56,17 +56,21 @@ namespace
         std::atomic<int> arrived { 0 };
         h.devices.setSendObserver ([&] (const juce::String&, const VirtualMidiDevices::SentMessage&) { ++arrived; });
 
+        // The first messages after a page opens meet its start-up work; they
+        // are not counted.
+        constexpr int warmUp = 20;
         std::vector<double> times;
-        for (int i = 0; i < count; ++i)
+        for (int i = -warmUp; i < count; ++i)
         {
             const auto target = arrived.load() + 1;
             const auto start = Clock::now();
-            h.devices.injectInput ("in-0", juce::MidiMessage::noteOn (1, i % 128, (juce::uint8) 100));
+            h.devices.injectInput ("in-0", juce::MidiMessage::noteOn (1, (i + 128) % 128, (juce::uint8) 100));
 
             while (arrived.load() < target && msSince (start) < 1000.0)
                 std::this_thread::yield();
 
-            times.push_back (msSince (start));
+            if (i >= 0)
+                times.push_back (msSince (start));
         }
 
         h.devices.setSendObserver (nullptr);
@@ -108,7 +112,7 @@ namespace
         settle (1000);
         std::vector<double> times;
 
-        for (int i = 0; i < count; ++i)
+        for (int i = -20; i < count; ++i)
         {
             const auto target = pongs.load() + 1;
             const auto start = Clock::now();
@@ -117,7 +121,8 @@ namespace
             while (pongs.load() < target && msSince (start) < 1000.0)
                 std::this_thread::yield();
 
-            times.push_back (msSince (start));
+            if (i >= 0)
+                times.push_back (msSince (start));
         }
 
         onMessageThread ([&] { browser = nullptr; window = nullptr; });

@@ -105,7 +105,10 @@ def wait_for_painted_page(path, timeout=60.0, minimum_colours=200):
     deadline = time.monotonic() + timeout
     count = 0
     while time.monotonic() < deadline:
-        count = colours(screenshot(path))
+        try:
+            count = colours(screenshot(path))
+        except subprocess.CalledProcessError:
+            count = 0      # xwd can fail while windows are still being mapped
         if count >= minimum_colours:
             return count
         time.sleep(0.25)
