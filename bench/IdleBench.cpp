@@ -15,8 +15,6 @@
 #include <csignal>
 #include <thread>
 
-extern "C" int juce_gtkWebkitMain (int argc, const char* const* argv);
-
 namespace
 {
     double measuringSeconds()
@@ -121,25 +119,11 @@ namespace
 
 int main (int argc, char** argv)
 {
-    if (argc > 1 && juce::String (argv[1]) == "--juce-gtkwebkitfork-child")
-        return juce_gtkWebkitMain (argc, argv);
-
-    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
-    juce::ScopedJuceInitialiser_GUI juce;
-    PageServerEnvironment server;
-    server.SetUp();
-
-    std::thread bench ([&]
+    return runWithEditors (argc, argv, []
     {
         standalone();
         editors (1, false);
         editors (4, false);
         editors (1, true);
-        juce::MessageManager::getInstance()->stopDispatchLoop();
     });
-
-    juce::MessageManager::getInstance()->runDispatchLoop();
-    bench.join();
-    server.TearDown();
-    return 0;
 }

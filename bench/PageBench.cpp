@@ -13,8 +13,6 @@
 
 #include <thread>
 
-extern "C" int juce_gtkWebkitMain (int argc, const char* const* argv);
-
 namespace
 {
     using Clock = std::chrono::steady_clock;
@@ -43,6 +41,33 @@ namespace
         h.open();
         waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; });
     }
+
+    /** A plain JUCE web view in a window of its own, loading the game page. */
+    struct BareView
+    {
+        explicit BareView (juce::WebBrowserComponent::Options options)
+        {
+            onMessageThread ([&]
+            {
+                browser = std::make_unique<juce::WebBrowserComponent> (options);
+                window = std::make_unique<juce::Component>();
+                window->setSize (1440, 900);
+                browser->setBounds (window->getLocalBounds());
+                window->addAndMakeVisible (*browser);
+                window->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+                window->setVisible (true);
+                browser->goToURL (LUTEWYRM_PAGE_URL);
+            });
+        }
+
+        ~BareView()
+        {
+            onMessageThread ([&] { browser = nullptr; window = nullptr; });
+        }
+
+        std::unique_ptr<juce::WebBrowserComponent> browser;
+        std::unique_ptr<juce::Component> window;
+    };
 
     /** Round trips, one message at a time; returns the times in ms. */
     std::vector<double> roundTripTimes (int count, bool checkPageEvents)
@@ -83,24 +108,12 @@ namespace
     std::vector<double> bareBridgeTimes (int count)
     {
         std::atomic<int> pongs { 0 };
-        std::unique_ptr<juce::WebBrowserComponent> browser;
-        std::unique_ptr<juce::Component> window;
-
-        onMessageThread ([&]
-        {
-            browser = std::make_unique<juce::WebBrowserComponent> (juce::WebBrowserComponent::Options()
-                .withNativeIntegrationEnabled()
-                .withUserScript ("window.__JUCE__.backend.addEventListener ('ping', function (p) {"
-                                 " window.__JUCE__.backend.emitEvent ('pong', p); });")
-                .withEventListener ("pong", [&pongs] (const juce::var&) { ++pongs; }));
-            window = std::make_unique<juce::Component>();
-            window->setSize (1440, 900);
-            browser->setBounds (window->getLocalBounds());
-            window->addAndMakeVisible (*browser);
-            window->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
-            window->setVisible (true);
-            browser->goToURL (LUTEWYRM_PAGE_URL);
-        });
+        BareView view (juce::WebBrowserComponent::Options()
+                           .withNativeIntegrationEnabled()
+                           .withUserScript ("window.__JUCE__.backend.addEventListener ('ping', function (p) {"
+                                            " window.__JUCE__.backend.emitEvent ('pong', p); });")
+                           .withEventListener ("pong", [&pongs] (const juce::var&) { ++pongs; }));
+        auto& browser = view.browser;
 
         // Ready once a ping comes back.
         while (pongs.load() == 0)
@@ -125,7 +138,6 @@ namespace
                 times.push_back (msSince (start));
         }
 
-        onMessageThread ([&] { browser = nullptr; window = nullptr; });
         return times;
     }
 
@@ -276,22 +288,10 @@ namespace
 
     LoadFigures measureBareBrowser()
     {
-        std::unique_ptr<juce::WebBrowserComponent> browser;
-        std::unique_ptr<juce::Component> window;
         settle (300);
         const auto start = Clock::now();
-
-        onMessageThread ([&]
-        {
-            browser = std::make_unique<juce::WebBrowserComponent>();
-            window = std::make_unique<juce::Component>();
-            window->setSize (1440, 900);
-            browser->setBounds (window->getLocalBounds());
-            window->addAndMakeVisible (*browser);
-            window->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
-            window->setVisible (true);
-            browser->goToURL (LUTEWYRM_PAGE_URL);
-        });
+        auto view = std::make_unique<BareView> (juce::WebBrowserComponent::Options());
+        auto& browser = view->browser;
 
         // The same moment as for the editor: the page's script has started and answered.
         for (;;)
@@ -318,7 +318,7 @@ namespace
         const auto ms = msSince (start);
         settle (1500);
         const auto mib = ProcessInfo::treeResidentMiB (getpid());
-        onMessageThread ([&] { browser = nullptr; window = nullptr; });
+        view = nullptr;
         return { ms, mib };
     }
 
@@ -344,15 +344,7 @@ namespace
 
 int main (int argc, char** argv)
 {
-    if (argc > 1 && juce::String (argv[1]) == "--juce-gtkwebkitfork-child")
-        return juce_gtkWebkitMain (argc, argv);
-
-    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
-    juce::ScopedJuceInitialiser_GUI juce;
-    PageServerEnvironment server;
-    server.SetUp();
-
-    std::thread bench ([&]
+    return runWithEditors (argc, argv, []
     {
         // LUTEWYRM_QUICK=1: only a short round-trip and host-track check, for tuning the page.
         if (getenv ("LUTEWYRM_QUICK") != nullptr)
@@ -360,7 +352,6 @@ int main (int argc, char** argv)
             evalRoundTrip();
             roundTrip (200);
             hostTrackLatency (100);
-            juce::MessageManager::getInstance()->stopDispatchLoop();
             return;
         }
 
@@ -369,11 +360,5 @@ int main (int argc, char** argv)
         throughput (20000, 10.0);
         hostTrackLatency();
         loadTimeAndMemory();
-        juce::MessageManager::getInstance()->stopDispatchLoop();
     });
-
-    juce::MessageManager::getInstance()->runDispatchLoop();
-    bench.join();
-    server.TearDown();
-    return 0;
 }

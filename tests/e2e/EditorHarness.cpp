@@ -1,5 +1,7 @@
 #include "EditorHarness.h"
 
+extern "C" int juce_gtkWebkitMain (int argc, const char* const* argv);
+
 #include <thread>
 
 //==============================================================================
@@ -208,4 +210,28 @@ std::vector<Bytes> receivedOn (EditorHarness& harness, const juce::String& input
         }
 
     return out;
+}
+
+//==============================================================================
+int runWithEditors (int argc, char** argv, std::function<void()> body)
+{
+    // The web view runs WebKit in a child started from this executable.
+    if (argc > 1 && juce::String (argv[1]) == "--juce-gtkwebkitfork-child")
+        return juce_gtkWebkitMain (argc, argv);
+
+    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
+    juce::ScopedJuceInitialiser_GUI juce;
+    PageServerEnvironment server;
+    server.SetUp();
+
+    std::thread worker ([&]
+    {
+        body();
+        juce::MessageManager::getInstance()->stopDispatchLoop();
+    });
+
+    juce::MessageManager::getInstance()->runDispatchLoop();
+    worker.join();
+    server.TearDown();
+    return 0;
 }

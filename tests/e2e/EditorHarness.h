@@ -90,3 +90,9 @@ private:
 
 /** The page hook's list of received messages for one input, as byte vectors. */
 std::vector<Bytes> receivedOn (EditorHarness& harness, const juce::String& inputName);
+
+/** The main() of a program that drives editors (the benchmarks): serves the
+    pages, runs `body` on a thread of its own while this thread runs the
+    message loop, and also starts the web engine's child when asked to.
+*/
+int runWithEditors (int argc, char** argv, std::function<void()> body);
