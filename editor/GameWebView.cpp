@@ -38,6 +38,8 @@ bool GameWebView::pageAboutToLoad (const juce::String& newURL)
             // From now on events would reach that page rather than the game's.
             if (! site.isGameAddress (newURL))
                 foreignPageShown = true;
+            else if (onGamePageLoading != nullptr)
+                onGamePageLoading();
 
             lastAllowedAddress = newURL;
             return true;
@@ -61,6 +63,9 @@ void GameWebView::pageFinishedLoading (const juce::String& url)
 
     if (site.classify (url) != GameSite::Navigation::showInView || site.isGameAddress (url))
         foreignPageShown = false;
+
+    if (site.isGameAddress (url) && onGamePageLoaded != nullptr)
+        onGamePageLoaded();
 
     if (! isOwnPage (url))
         failuresInARow = 0;

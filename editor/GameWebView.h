@@ -30,6 +30,11 @@ public:
     /** Loads the game page. */
     void goToGame();
 
+    /** Called when a new document of the game is about to replace the page,
+        and when a page of the game has finished loading.
+    */
+    std::function<void()> onGamePageLoading, onGamePageLoaded;
+
     /** False while a page of another origin is shown or about to be. */
     bool canReachGame() const noexcept      { return ! foreignPageShown; }
 

@@ -48,6 +48,26 @@ juce::StringArray MidiPortRegistry::getInputNames() const
     return names;
 }
 
+juce::StringArray MidiPortRegistry::getOutputIdentifiers() const
+{
+    juce::StringArray identifiers;
+
+    for (auto& port : outputPorts)
+        identifiers.add (port.identifier);
+
+    return identifiers;
+}
+
+juce::StringArray MidiPortRegistry::getInputIdentifiers() const
+{
+    juce::StringArray identifiers;
+
+    for (auto& port : inputPorts)
+        identifiers.add (port.identifier);
+
+    return identifiers;
+}
+
 MidiOutputDevice* MidiPortRegistry::getOrOpenOutput (int port)
 {
     auto& record = outputPorts[(size_t) port];
@@ -75,15 +95,15 @@ void MidiPortRegistry::openInput (int port, MidiInputDeviceCallback& callback)
     record.device->start();
 }
 
-int MidiPortRegistry::findInputPort (const MidiInputDevice* device) const
+juce::String MidiPortRegistry::findInputIdentifier (const MidiInputDevice* device) const
 {
     const auto snapshot = std::atomic_load (&inputSnapshot);
 
-    for (size_t i = 0; i < snapshot->size(); ++i)
-        if ((*snapshot)[i] == device)
-            return (int) i;
+    for (auto& [openDevice, identifier] : *snapshot)
+        if (openDevice == device && device != nullptr)
+            return identifier;
 
-    return -1;
+    return {};
 }
 
 void MidiPortRegistry::publishInputs()
@@ -91,7 +111,7 @@ void MidiPortRegistry::publishInputs()
     auto snapshot = std::make_shared<InputSnapshot>();
 
     for (auto& port : inputPorts)
-        snapshot->push_back (port.device.get());
+        snapshot->emplace_back (port.device.get(), port.identifier);
 
     std::atomic_store (&inputSnapshot, std::shared_ptr<const InputSnapshot> (std::move (snapshot)));
 }

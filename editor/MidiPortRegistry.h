@@ -27,7 +27,7 @@ struct InputPort
 
     In a plug-in the only input is the host track, which has no device.
 
-    Everything runs on the message thread except findInputPort(), which input
+    Everything runs on the message thread except findInputIdentifier(), which input
     devices call from their own threads: it reads an immutable snapshot of the
     input devices that is replaced whole, so it sees either the old or the new
     list and never waits for the message thread.
@@ -48,6 +48,8 @@ public:
 
     juce::StringArray getOutputNames() const;
     juce::StringArray getInputNames() const;
+    juce::StringArray getOutputIdentifiers() const;
+    juce::StringArray getInputIdentifiers() const;
 
     /** The output's device, opened on first use; nullptr if it cannot be opened. */
     MidiOutputDevice* getOrOpenOutput (int port);
@@ -55,8 +57,10 @@ public:
     /** Opens and starts the input unless it is open already or is the host track. */
     void openInput (int port, MidiInputDeviceCallback& callback);
 
-    /** Any thread: the position of the input record holding this device, or -1. */
-    int findInputPort (const MidiInputDevice* device) const;
+    /** Any thread: the identifier of the input record holding this device, or
+        an empty string.
+    */
+    juce::String findInputIdentifier (const MidiInputDevice* device) const;
 
     /** Compares with the system's devices; rebuilds and returns true on a change. */
     bool refresh();
@@ -65,7 +69,7 @@ public:
     void stopInputs();
 
 private:
-    using InputSnapshot = std::vector<const MidiInputDevice*>;
+    using InputSnapshot = std::vector<std::pair<const MidiInputDevice*, juce::String>>;
 
     bool listsDiffer (const juce::Array<juce::MidiDeviceInfo>& outputs,
                       const juce::Array<juce::MidiDeviceInfo>& inputs) const;

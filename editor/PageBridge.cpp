@@ -45,6 +45,7 @@ namespace
 PageBridge::PageBridge (LUTEWYRMRPGAudioProcessor& p, bool isPlugin, EventSink s)
     : processor (p), sink (std::move (s)), ports (p.getMidiDevices(), isPlugin)
 {
+    declaredLists = pageLists = currentLists();
 }
 
 PageBridge::~PageBridge() = default;      // the port registry stops and closes its inputs first
@@ -58,10 +59,11 @@ void PageBridge::emit (const juce::Identifier& eventId, const juce::var& payload
 //==============================================================================
 void PageBridge::handleMidiSend (const juce::var& payload)
 {
-    const auto port = varToInt (payload.getProperty ("port", {}));
+    const auto port = PagePortLists::translate (pageLists.outputs, ports.getOutputIdentifiers(),
+                                                varToInt (payload.getProperty ("port", {})));
     const auto* data = payload.getProperty ("data", {}).getArray();
 
-    if (data == nullptr || port < 0 || port >= ports.getNumOutputs())
+    if (data == nullptr || port < 0)
         return;
 
     auto* output = ports.getOrOpenOutput (port);
@@ -80,9 +82,10 @@ void PageBridge::handleMidiSend (const juce::var& payload)
 
 void PageBridge::handleOpenMidiInput (const juce::var& payload)
 {
-    const auto port = varToInt (payload.getProperty ("port", {}));
+    const auto port = PagePortLists::translate (pageLists.inputs, ports.getInputIdentifiers(),
+                                                varToInt (payload.getProperty ("port", {})));
 
-    if (port < 0 || port >= ports.getNumInputs())
+    if (port < 0)
         return;
 
     ports.openInput (port, *this);
@@ -125,19 +128,19 @@ void PageBridge::handleFileDownload (const juce::var& payload)
 //==============================================================================
 void PageBridge::handleIncomingMidiMessage (MidiInputDevice* source, const juce::MidiMessage& message)
 {
-    const auto port = ports.findInputPort (source);
+    auto identifier = ports.findInputIdentifier (source);
 
-    if (port < 0)
+    if (identifier.isEmpty())
         return;
 
     std::vector<juce::uint8> bytes (message.getRawData(), message.getRawData() + message.getRawDataSize());
 
-    // The port number is fixed now: a later renumbering does not move the message.
-    juce::MessageManager::callAsync ([weak = weakThis, port, bytes = std::move (bytes)]
+    // The device is fixed now; its number is the one the page's lists give it
+    // when the message reaches the page, even if the lists change in between.
+    juce::MessageManager::callAsync ([weak = weakThis, identifier = std::move (identifier), bytes = std::move (bytes)]
     {
         if (auto* bridge = weak.get())
-            bridge->emit (midiReceiveEvent, makeObject ({ { "port", port },
-                                                          { "data", bytesToVar (bytes.data(), bytes.size()) } }));
+            bridge->emitReceive (identifier, bytesToVar (bytes.data(), bytes.size()));
     });
 }
 
@@ -150,8 +153,42 @@ void PageBridge::pollMidiDevices()
 
 void PageBridge::emitPortsChanged()
 {
+    // A page that is loading may or may not see an event sent now; it is told
+    // for certain once it has loaded.
+    if (pageLoading)
+        return;
+
     emit (midiPortsChangedEvent, makeObject ({ { "outputs", portEntries (ports.getOutputNames()) },
                                                { "inputs",  portEntries (ports.getInputNames()) } }));
+    pageLists = currentLists();
+}
+
+void PageBridge::gamePageLoading()
+{
+    pageLoading = true;
+    pageLists = declaredLists;
+}
+
+void PageBridge::gamePageLoaded()
+{
+    pageLoading = false;
+
+    if (pageLists != currentLists())
+        emitPortsChanged();
+}
+
+void PageBridge::emitReceive (const juce::String& inputIdentifier, const juce::var& data)
+{
+    // A device the page has not been told about has no number there yet.
+    const auto port = pageLists.inputs.indexOf (inputIdentifier);
+
+    if (port >= 0)
+        emit (midiReceiveEvent, makeObject ({ { "port", port }, { "data", data } }));
+}
+
+PagePortLists PageBridge::currentLists() const
+{
+    return { ports.getOutputIdentifiers(), ports.getInputIdentifiers() };
 }
 
 int PageBridge::drainHostMidi()
@@ -159,8 +196,7 @@ int PageBridge::drainHostMidi()
     const auto messages = processor.popHostMidi();
 
     for (auto& message : messages)
-        emit (midiReceiveEvent, makeObject ({ { "port", 0 },
-                                              { "data", bytesToVar (message.data(), message.size()) } }));
+        emitReceive (MidiPortRegistry::hostTrackIdentifier, bytesToVar (message.data(), message.size()));
 
     return (int) messages.size();
 }

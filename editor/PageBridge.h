@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MidiPortRegistry.h"
+#include "PagePortLists.h"
 
 class LUTEWYRMRPGAudioProcessor;
 
@@ -11,6 +12,13 @@ class LUTEWYRMRPGAudioProcessor;
     "lwStateChanged"; this class handles them and sends "midiReceive" and
     "midiPortsChanged" back through an event sink (the web view, in the editor).
     It owns the port registry, and is the callback of every input it opens.
+
+    Every page of the game starts from the port lists of the bootstrap script,
+    which are those at construction; a reload after a device change would
+    otherwise number ports differently from the native lists. So the bridge
+    keeps the lists the page works with: port numbers from the page and to the
+    page are translated through them, and once the page has loaded it is sent
+    the current lists if they differ.
 
     Everything runs on the message thread, except handleIncomingMidiMessage,
     which input devices call on their own threads.
@@ -43,7 +51,20 @@ public:
     */
     int drainHostMidi();
 
+    /** Sends the current lists, unless a page is loading: it is sent them
+        once it has loaded.
+    */
     void emitPortsChanged();
+
+    /** A new document of the game is about to replace the page: it will start
+        from the bootstrap script's lists.
+    */
+    void gamePageLoading();
+
+    /** The game's page has loaded: if the lists changed since the bootstrap
+        script was made, it is sent the current ones now, before any delivery.
+    */
+    void gamePageLoaded();
 
     /** Stops every open input, before the sink's target goes away. */
     void stopInputs()                                  { ports.stopInputs(); }
@@ -53,9 +74,15 @@ public:
 private:
     void handleIncomingMidiMessage (MidiInputDevice* source, const juce::MidiMessage& message) override;
     void emit (const juce::Identifier& eventId, const juce::var& payload);
+    void emitReceive (const juce::String& inputIdentifier, const juce::var& data);
+    PagePortLists currentLists() const;
 
     LUTEWYRMRPGAudioProcessor& processor;
     EventSink sink;
+
+    // The bootstrap script's lists, and those the current page works with.
+    PagePortLists declaredLists, pageLists;
+    bool pageLoading = false;
 
     // Made on the message thread, copied by device threads into posted tasks.
     JUCE_DECLARE_WEAK_REFERENCEABLE (PageBridge)

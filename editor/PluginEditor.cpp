@@ -20,6 +20,8 @@ LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAud
               })
 {
     browser = std::make_unique<GameWebView> (createBrowserOptions(), site);
+    browser->onGamePageLoading = [this] { bridge.gamePageLoading(); };
+    browser->onGamePageLoaded  = [this] { bridge.gamePageLoaded(); };
 
     const auto size = WindowPolicy::initialEditorSize (isPlugin, processor.getEditorWidth(),
                                                        processor.getEditorHeight(),

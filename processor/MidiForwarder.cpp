@@ -13,6 +13,10 @@ MidiForwarder::~MidiForwarder()
         wake.post();
         sender.join();
     }
+
+    // Nothing is left sounding on the output as it closes.
+    const std::lock_guard<std::mutex> sl (outputLock);
+    releaseLocked();
 }
 
 //==============================================================================
@@ -68,17 +72,9 @@ void MidiForwarder::setOutput (std::unique_ptr<MidiOutputDevice> newOutput)
 
     {
         const std::lock_guard<std::mutex> sl (outputLock);
+        releaseLocked();
         std::swap (output, newOutput);
-
-        if (opening)
-        {
-            lastGeneration = lastGeneration == std::numeric_limits<juce::uint32>::max() ? 1 : lastGeneration + 1;
-            currentGeneration.store (lastGeneration, std::memory_order_release);
-        }
-        else
-        {
-            currentGeneration.store (0, std::memory_order_release);
-        }
+        startNewGeneration (opening);
     }
 
     // The sender no longer reaches the previous device; closing may be slow.
@@ -86,6 +82,47 @@ void MidiForwarder::setOutput (std::unique_ptr<MidiOutputDevice> newOutput)
 
     if (opening && ! sender.joinable())
         sender = std::thread ([this] { run(); });
+}
+
+void MidiForwarder::setChannel (int newChannel)
+{
+    const std::lock_guard<std::mutex> sl (outputLock);
+
+    if (newChannel == channel)
+        return;
+
+    // Messages still waiting are kept: they take the new channel when they go
+    // out, and a note-off for a note released here does no harm.
+    releaseLocked();
+    channel = newChannel;
+}
+
+void MidiForwarder::releaseHeldNotes()
+{
+    const std::lock_guard<std::mutex> sl (outputLock);
+    releaseLocked();
+    startNewGeneration (currentGeneration.load (std::memory_order_relaxed) != 0);
+}
+
+void MidiForwarder::releaseLocked()
+{
+    heldNotes.releaseAll ([this] (const juce::uint8* bytes, int size)
+    {
+        if (output != nullptr)
+            output->sendMessageNow (juce::MidiMessage (bytes, size, 0.0));
+    });
+}
+
+void MidiForwarder::startNewGeneration (bool open)
+{
+    if (! open)
+    {
+        currentGeneration.store (0, std::memory_order_release);
+        return;
+    }
+
+    lastGeneration = lastGeneration == std::numeric_limits<juce::uint32>::max() ? 1 : lastGeneration + 1;
+    currentGeneration.store (lastGeneration, std::memory_order_release);
 }
 
 //==============================================================================
@@ -156,6 +193,17 @@ void MidiForwarder::sendDue (double nowMs)
         const auto& event = pending[head];
 
         if (event.generation == generation && output != nullptr)
-            output->sendMessageNow (juce::MidiMessage (event.bytes, event.size, 0.0));
+            sendAndTrack (event.bytes, event.size);
     }
+}
+
+void MidiForwarder::sendAndTrack (const juce::uint8* bytes, int size)
+{
+    juce::uint8 message[3] { bytes[0], bytes[1], bytes[2] };
+
+    if (channel >= 1 && channel <= 16 && message[0] < 0xf0)
+        message[0] = (juce::uint8) ((message[0] & 0xf0) | (channel - 1));
+
+    output->sendMessageNow (juce::MidiMessage (message, size, 0.0));
+    heldNotes.noteSent (message, size);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../midi/MidiDevices.h"
+#include "HeldNotes.h"
 #include "WakeSignal.h"
 
 #include <array>
@@ -15,14 +16,21 @@
     The audio thread only copies each message, with the time it is due, into a
     preallocated single-producer queue: no allocation, no lock, no search. A
     sender thread of ours takes them out, keeps them in due order and sends each
-    one with sendMessageNow when it falls due. The output device is owned here
-    and replaced under a lock that only the sender and the routing take.
+    one with sendMessageNow when it falls due, on the routing's channel. The
+    output device is owned here and replaced under a lock that only the sender
+    and the routing take.
 
-    Threads: BlockWriter on the audio thread (one at a time); setOutput on any
-    other thread (runs must not overlap); the sender thread internally.
+    Threads: BlockWriter on the audio thread (one at a time); setOutput,
+    setChannel and releaseHeldNotes on any other thread (runs must not overlap);
+    the sender thread internally.
 
-    Every output change starts a new generation. Messages queued for an earlier
-    generation are not sent, just as a closed device's pending messages never were.
+    A hardware synth must never hang on a note: the notes the output is sounding
+    are tracked as they are sent, and released on the old output and channel
+    before either changes, before the forwarder is destroyed, and on request.
+
+    Every output change, and every release on request, starts a new generation.
+    Messages queued for an earlier generation are not sent, just as a closed
+    device's pending messages never were.
 */
 class MidiForwarder
 {
@@ -62,10 +70,22 @@ public:
     };
 
     //==============================================================================
-    /** Not the audio thread: makes this the output (nullptr: none). The previous
-        output is closed, and messages still waiting for it are discarded.
+    /** Not the audio thread: makes this the output (nullptr: none). The notes
+        the previous output is sounding are released, it is closed, and messages
+        still waiting for it are discarded.
     */
     void setOutput (std::unique_ptr<MidiOutputDevice> newOutput);
+
+    /** Not the audio thread: from now on messages are sent on this channel
+        (1 to 16), or on their own (0). Notes sounding on the output are
+        released first, on the channel they were played on.
+    */
+    void setChannel (int channel);
+
+    /** Not the audio thread: releases the notes the output is sounding and
+        discards the messages still waiting, so nothing sounds afterwards.
+    */
+    void releaseHeldNotes();
 
     /** Messages dropped so far because the queue was full. */
     juce::int64 getNumDropped() const noexcept      { return numDropped.load(); }
@@ -82,6 +102,9 @@ private:
     void run();
     void takeQueued();
     void sendDue (double nowMs);
+    void sendAndTrack (const juce::uint8* bytes, int size);     // outputLock held
+    void releaseLocked();                                       // outputLock held
+    void startNewGeneration (bool open);                        // outputLock held
 
     // Audio thread to sender.
     juce::AbstractFifo fifo { queueSize };
@@ -95,9 +118,11 @@ private:
     std::vector<Event> pending;
     size_t head = 0;
 
-    // Shared by the sender and setOutput.
+    // Shared by the sender and the routing.
     std::mutex outputLock;
     std::unique_ptr<MidiOutputDevice> output;
+    int channel = 0;
+    HeldNotes heldNotes;
     juce::uint32 lastGeneration = 0;
 
     std::atomic<bool> quit { false };

@@ -16,7 +16,14 @@ LUTEWYRMRPGAudioProcessor::LUTEWYRMRPGAudioProcessor (MidiDevices& devices)
     persisted.instanceId = juce::Uuid().toString();
 }
 
-LUTEWYRMRPGAudioProcessor::~LUTEWYRMRPGAudioProcessor() = default;
+LUTEWYRMRPGAudioProcessor::~LUTEWYRMRPGAudioProcessor() = default;     // the forwarder releases held notes
+
+void LUTEWYRMRPGAudioProcessor::releaseResources()
+{
+    // Playback stops: nothing forwarded may keep sounding, and nothing queued
+    // may start a note afterwards.
+    forwarder.releaseHeldNotes();
+}
 
 MidiDevices& LUTEWYRMRPGAudioProcessor::defaultMidiDevices()
 {
@@ -46,8 +53,6 @@ void LUTEWYRMRPGAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
     if (! forward.isOpen() && ! toEditor.has_value())
         return;
 
-    const auto channel = forwardChannel.load();
-
     for (const auto metadata : midi)
     {
         // Everything either path takes is at most three bytes long.
@@ -57,17 +62,9 @@ void LUTEWYRMRPGAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
         if (toEditor.has_value())
             toEditor->add (metadata.data, metadata.numBytes);
 
+        // The routing's channel is applied as each message goes out.
         if (forward.isOpen() && shouldForwardToOutput (metadata.data, metadata.numBytes))
-        {
-            juce::uint8 bytes[3] { metadata.data[0],
-                                   metadata.numBytes > 1 ? metadata.data[1] : (juce::uint8) 0,
-                                   metadata.numBytes > 2 ? metadata.data[2] : (juce::uint8) 0 };
-
-            if (channel >= 1 && channel <= 16 && bytes[0] < 0xf0)
-                bytes[0] = (juce::uint8) ((bytes[0] & 0xf0) | (channel - 1));
-
-            forward.add (bytes, metadata.numBytes, metadata.samplePosition);
-        }
+            forward.add (metadata.data, metadata.numBytes, metadata.samplePosition);
     }
 }
 
@@ -161,7 +158,7 @@ void LUTEWYRMRPGAudioProcessor::applyRoutingFromState()
     const juce::ScopedLock runLock (routingLock);
 
     const auto choice = chooseRouting (getWebState());
-    forwardChannel.exchange (choice.channel);
+    forwarder.setChannel (choice.channel);
 
     if (choice.outputName == forwardOutputName)
         return;

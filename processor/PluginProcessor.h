@@ -25,7 +25,7 @@ public:
     const juce::String getName() const override                 { return "Lutewyrm RPG"; }
 
     void prepareToPlay (double, int) override                   {}
-    void releaseResources() override                            {}
+    void releaseResources() override;
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     using AudioProcessor::processBlock;
 
@@ -90,7 +90,6 @@ private:
     // The forwarding output lives in the forwarder; the audio thread only ever
     // queues into it, so nothing here can make the audio thread wait.
     MidiForwarder forwarder;
-    std::atomic<int> forwardChannel { 0 };
 
     // Runs of applyRoutingFromState may come from the message thread and from a
     // host's thread at once; this keeps each run whole. The audio thread never takes it.

@@ -190,7 +190,7 @@ bool EditorHarness::waitForPage (const juce::String& condition, int timeoutMs)
 void EditorHarness::reload()
 {
     eval ("window.lwDemo.ready = false; location.reload(); true");
-    ASSERT_TRUE (waitForPage ("window.lwDemo !== undefined && lwDemo.ready === true", 30000));
+    ASSERT_TRUE (waitForPage ("window.lwDemo !== undefined && lwDemo.ready === true"));
 }
 
 std::vector<Bytes> receivedOn (EditorHarness& harness, const juce::String& inputName)

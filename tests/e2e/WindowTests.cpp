@@ -89,6 +89,16 @@ namespace
         std::unique_ptr<juce::StandaloneFilterWindow> window;
     };
 
+    // JUCE runs timers in due order, so a marker with the longest of an open
+    // editor's delays, registered after it was made, runs after all of them.
+    void waitForTheEditorsDelayedTasks()
+    {
+        const auto ran = std::make_shared<std::atomic<bool>> (false);
+        onMessageThread ([ran] { juce::Timer::callAfterDelay (LUTEWYRMRPGAudioProcessorEditor::sizeRestoreDelayMs,
+                                                              [ran] { *ran = true; }); });
+        ASSERT_TRUE (waitFor ([ran] { return ran->load(); }));
+    }
+
     int visibleOptionsButtons (juce::Component& root)
     {
         int count = 0;
@@ -182,10 +192,23 @@ TEST (Window, FullScreenStandaloneWindowIsLeftAlone)
 //==============================================================================
 TEST (Window, PluginStartsAtItsSavedSizeAndNeverWritesTheInitialOne)
 {
+    // Nothing saved: it opens at the default size, and saves nothing, not even
+    // after its delayed size restore has run.
+    {
+        EditorHarness h (Wrapper::wrapperType_VST3);
+        h.open();
+        waitForTheEditorsDelayedTasks();
+
+        const auto expected = WindowPolicy::initialEditorSize (true, 0, 0, userArea());
+        onMessageThread ([&] { EXPECT_EQ (h.editor().getBounds(), expected); });
+        EXPECT_EQ (h.processor->getEditorWidth(), 0);
+        EXPECT_EQ (h.processor->getEditorHeight(), 0);
+    }
+
     EditorHarness h (Wrapper::wrapperType_VST3);
     h.processor->setEditorSize (1000, 600);
     h.open();
-    settle (400);
+    waitForTheEditorsDelayedTasks();
 
     onMessageThread ([&] { EXPECT_EQ (h.editor().getBounds(), juce::Rectangle<int> (1000, 600)); });
     EXPECT_EQ (h.processor->getEditorWidth(), 1000);
@@ -268,7 +291,7 @@ TEST (Window, StandaloneNeverSavesTheSizeAndSavedZeroIsIgnored)
     EditorHarness h (Wrapper::wrapperType_VST3);
     h.processor->setEditorSize (0, 700);
     h.open();
-    settle (400);
+    waitForTheEditorsDelayedTasks();
     const auto expected = WindowPolicy::initialEditorSize (true, 0, 700, userArea());
     onMessageThread ([&] { EXPECT_EQ (h.editor().getBounds(), expected); });
     EXPECT_EQ (h.processor->getEditorWidth(), 0);

@@ -41,6 +41,21 @@ def screen_pixels(path):
     return rgb
 
 
+def wait_until_still(path, seconds, timeout=90.0):
+    """The screen's pixels once they have not changed for `seconds`."""
+    last = screen_pixels(path)
+    since = time.monotonic()
+    deadline = since + timeout
+    while time.monotonic() < deadline:
+        time.sleep(0.25)
+        now = screen_pixels(path)
+        if now != last:
+            last, since = now, time.monotonic()
+        elif time.monotonic() - since >= seconds:
+            return last
+    raise AssertionError(f"the page never stayed unchanged for {seconds} s")
+
+
 def silent_wav(path):
     """True when every sample of the (16-bit PCM) WAV file is zero."""
     with open(path, "rb") as f:
@@ -82,16 +97,12 @@ def main():
         jalv = start("jalv.gtk3", URI, env=env)
         assert wait_for_port(f"{CLIENT}:in"), "jalv did not load the plug-in"
         assert x11.find_windows(".*Lutewyrm.*", timeout=30), "no plug-in window"
-        # The editor's page, painted and still.
+        # The editor's page once it is ready: painted, and unchanged for two
+        # seconds, so that what changes later is the notes arriving, not the
+        # page finishing its load.
         before_path = args.screenshot.replace(".png", "-before.png")
         assert x11.wait_for_painted_page(before_path) >= 200, "the editor's page did not show"
-        before = screen_pixels(before_path)
-        for _ in range(120):
-            time.sleep(0.25)
-            again = screen_pixels(before_path)
-            if again == before:
-                break
-            before = again
+        before = wait_until_still(before_path, seconds=2.0)
 
         dump_file = open(os.path.join(work, "dump.txt"), "w")
         start("jack_midi_dump", stdout=dump_file)

@@ -19,28 +19,88 @@ TEST (VST3Host, LoadsWithItsIdentity)
     EXPECT_EQ (p.instance->getTotalNumOutputChannels(), 2);
 }
 
+namespace
+{
+    // A host's saved state for a VST3 plug-in, as JUCE's hosting writes it: the
+    // component's bytes in an XML element. The wrapper appends data of its own
+    // to the plug-in's bytes ("JUCEPrivateData" and sizes at the very end).
+    juce::MemoryBlock hostStateHolding (const juce::String& pluginBlob)
+    {
+        juce::XmlElement state ("VST3PluginState");
+        const juce::MemoryBlock bytes (pluginBlob.toRawUTF8(), pluginBlob.getNumBytesAsUTF8());
+        state.createNewChildElement ("IComponent")->addTextElement (bytes.toBase64Encoding());
+
+        juce::MemoryBlock out;
+        juce::AudioProcessor::copyXmlToBinary (state, out);
+        return out;
+    }
+
+    juce::var pluginBlobIn (const juce::MemoryBlock& hostState)
+    {
+        const auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+        auto* component = xml != nullptr ? xml->getChildByName ("IComponent") : nullptr;
+
+        if (component == nullptr)
+            return {};
+
+        juce::MemoryBlock bytes;
+        bytes.fromBase64Encoding (component->getAllSubText());
+
+        const juce::String magic ("JUCEPrivateData");
+        auto size = bytes.getSize();
+        const auto* data = static_cast<const char*> (bytes.getData());
+
+        if (size >= (size_t) magic.length() + 16 && juce::String (data + size - (size_t) magic.length(), (size_t) magic.length()) == magic)
+        {
+            juce::uint64 privateSize = 0;
+            std::memcpy (&privateSize, data + size - (size_t) magic.length() - 8, 8);
+            size -= (size_t) privateSize + (size_t) magic.length() + 16;
+        }
+
+        return juce::JSON::parse (juce::String::fromUTF8 (data, (int) size));
+    }
+}
+
 TEST (VST3Host, StateRoundTripsByteForByte)
 {
     HostedPlugin a, b;
     ASSERT_NE (a.instance, nullptr);
 
-    // Give the plug-in a state of its own first, with text that needs escaping.
-    const juce::String blob = R"({"instanceId": "0123456789abcdef0123456789abcdef", "state": "{\"channel\":5,\"name\":\"Zo\u00eb \\\"bard\\\"\"}", "editorW": 1000, "editorH": 700})";
-    juce::MemoryBlock first;
-    {
-        // Through the host's own format: load our blob into a, read it back.
-        a.instance->setStateInformation (a.state().getData(), (int) a.state().getSize());
-        first = a.state();
-    }
+    // A state of its own, through the host's format: page settings that need
+    // escaping and are not ASCII, and a saved editor size.
+    const auto pageSettings = juce::String::fromUTF8 (R"({"channel":5,"name":"Zoë \"bard\"\n♫ Lied"})");
+    auto blob = std::make_unique<juce::DynamicObject>();
+    blob->setProperty ("instanceId", "0123456789abcdef0123456789abcdef");
+    blob->setProperty ("state", pageSettings);
+    blob->setProperty ("editorW", 1000);
+    blob->setProperty ("editorH", 700);
+    const juce::var blobObject (blob.release());
 
-    b.instance->setStateInformation (first.getData(), (int) first.getSize());
-    EXPECT_EQ (b.state(), first);
+    onMessageThread ([&]
+    {
+        const auto hostState = hostStateHolding (juce::JSON::toString (blobObject, true));
+        a.instance->setStateInformation (hostState.getData(), (int) hostState.getSize());
+    });
+    const auto first = onMessageThread<juce::MemoryBlock> ([&] { return a.state(); });
+
+    // Every value came through.
+    const auto restored = pluginBlobIn (first);
+    EXPECT_EQ (restored["instanceId"].toString(), "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ (restored["state"].toString(), pageSettings);
+    EXPECT_EQ ((int) restored["editorW"], 1000);
+    EXPECT_EQ ((int) restored["editorH"], 700);
+
+    onMessageThread ([&] { b.instance->setStateInformation (first.getData(), (int) first.getSize()); });
+    EXPECT_EQ (onMessageThread<juce::MemoryBlock> ([&] { return b.state(); }), first);
 
     // And once more: a state restored is the state written.
     HostedPlugin c;
-    c.instance->setStateInformation (b.state().getData(), (int) b.state().getSize());
-    EXPECT_EQ (c.state(), first);
-    juce::ignoreUnused (blob);
+    onMessageThread ([&]
+    {
+        const auto again = b.state();
+        c.instance->setStateInformation (again.getData(), (int) again.getSize());
+    });
+    EXPECT_EQ (onMessageThread<juce::MemoryBlock> ([&] { return c.state(); }), first);
 }
 
 TEST (VST3Host, MidiComesBackUnchangedAndTheOutputIsSilent)

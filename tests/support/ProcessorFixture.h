@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 //==============================================================================
 /** Makes processors the way a given wrapper would, on virtual MIDI devices. */
 inline std::unique_ptr<LUTEWYRMRPGAudioProcessor> makeProcessor (MidiDevices& devices,
@@ -15,6 +17,15 @@ inline std::unique_ptr<LUTEWYRMRPGAudioProcessor> makeProcessor (MidiDevices& de
     auto processor = std::make_unique<LUTEWYRMRPGAudioProcessor> (devices);
     juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
     return processor;
+}
+
+/** Prepares a processor as a host does: the rate and block size first, so that
+    getSampleRate() and due times are real.
+*/
+inline void prepare (LUTEWYRMRPGAudioProcessor& processor, double sampleRate = 48000.0, int blockSize = 256)
+{
+    processor.setRateAndBufferSizeDetails (sampleRate, blockSize);
+    processor.prepareToPlay (sampleRate, blockSize);
 }
 
 inline juce::String blobText (LUTEWYRMRPGAudioProcessor& processor)
@@ -42,3 +53,28 @@ inline std::vector<juce::uint8> bytesOf (const juce::MidiMessage& m)
 }
 
 using Bytes = std::vector<juce::uint8>;
+
+/** The notes still sounding on an output after everything it was sent, each
+    as "channel/note" (channels 1 to 16): a note-on starts one, a note-off (or a
+    note-on with velocity 0) ends it, and "all notes off" ends a channel's.
+*/
+inline std::set<juce::String> soundingNotes (const VirtualMidiDevices& devices, const juce::String& identifier)
+{
+    std::set<juce::String> sounding;
+
+    for (auto& sent : devices.getSent (identifier))
+    {
+        const auto& m = sent.message;
+        const auto key = juce::String (m.getChannel()) + "/" + juce::String (m.getNoteNumber());
+
+        if (m.isNoteOn())
+            sounding.insert (key);
+        else if (m.isNoteOff())
+            sounding.erase (key);
+        else if (m.isAllNotesOff())
+            for (auto it = sounding.begin(); it != sounding.end();)
+                it = it->startsWith (juce::String (m.getChannel()) + "/") ? sounding.erase (it) : std::next (it);
+    }
+
+    return sounding;
+}

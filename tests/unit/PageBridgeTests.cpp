@@ -234,7 +234,7 @@ TEST (PageBridge, OpenInputOnceAndNeverThePseudoPort)
     EXPECT_EQ (f.devices.getNumStartedInputs ("in-a"), 1);
 }
 
-TEST (PageBridge, DeliveryKeepsThePortNumberItArrivedOn)
+TEST (PageBridge, DeliveryIsNumberedByTheListsThePageHasBeenGiven)
 {
     BridgeFixture f (false);
     for (auto* id : { "in-0", "in-1", "in-2", "in-3" })
@@ -242,8 +242,9 @@ TEST (PageBridge, DeliveryKeepsThePortNumberItArrivedOn)
     f.create();
     f.send ("midiOpenInput", R"({"port": 3})");
 
-    // The message is posted while in-3 is number 3; the lists then change
-    // before the message thread delivers it.
+    // The message arrives while in-3 is number 3; the lists then change, and
+    // the page is told, before the message thread delivers it: by then in-3
+    // is number 2 for the page.
     onMessageThread ([&]
     {
         f.devices.injectInput ("in-3", noteOn (64));
@@ -252,11 +253,64 @@ TEST (PageBridge, DeliveryKeepsThePortNumberItArrivedOn)
         f.bridge->pollMidiDevices();
     });
 
-    settle (20);
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<size_t> ([&] { return f.events.size(); }) == 2; }));
     const auto texts = f.eventTexts();
-    ASSERT_EQ (texts.size(), 2u);
     EXPECT_TRUE (texts[0].startsWith ("midiPortsChanged"));
-    EXPECT_EQ (texts[1], R"(midiReceive {"port": 3, "data": [144, 64, 100]})");
+    EXPECT_EQ (texts[1], R"(midiReceive {"port": 2, "data": [144, 64, 100]})");
+}
+
+// A reloaded page starts from the bootstrap script's lists, which are those
+// the bridge was made with. Until it has loaded and been sent the current
+// lists, its port numbers are read in those.
+TEST (PageBridge, ReloadedPageIsNumberedByTheBootstrapListsUntilItIsToldTheCurrentOnes)
+{
+    BridgeFixture f (false);
+    f.devices.plugOutput ("A", "out-a");
+    f.devices.plugOutput ("B", "out-b");
+    f.devices.plugOutput ("C", "out-c");
+    f.devices.plugInput ("K", "in-k");
+    f.devices.plugInput ("P", "in-p");
+    f.create();
+
+    // While the lists are as the script has them, a load is sent nothing.
+    onMessageThread ([&] { f.bridge->gamePageLoading(); f.bridge->gamePageLoaded(); });
+    EXPECT_TRUE (f.eventTexts().empty());
+
+    f.devices.unplugOutput ("out-a");
+    f.devices.unplugInput ("in-k");
+    f.poll();
+    f.clearEvents();
+
+    onMessageThread ([&] { f.bridge->gamePageLoading(); });
+
+    // For the loading page B is still number 1 and P number 1; A is gone.
+    f.send ("midiSend", R"({"port": 1, "data": [144, 1, 1]})");
+    f.send ("midiSend", R"({"port": 0, "data": [144, 2, 2]})");
+    f.send ("midiOpenInput", R"({"port": 1})");
+    EXPECT_EQ (f.sentTo ("out-b"), (std::vector<Bytes> { { 144, 1, 1 } }));
+    EXPECT_TRUE (f.sentTo ("out-c").empty());
+    ASSERT_EQ (f.devices.getNumStartedInputs ("in-p"), 1);
+
+    f.devices.injectInput ("in-p", noteOn (60));
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<size_t> ([&] { return f.events.size(); }) == 1; }));
+
+    // A change while it loads is held back until it has loaded.
+    f.devices.plugOutput ("D", "out-d");
+    f.poll();
+    onMessageThread ([&] { f.bridge->gamePageLoaded(); });
+
+    EXPECT_EQ (f.eventTexts(), (std::vector<juce::String> {
+        R"(midiReceive {"port": 1, "data": [144, 60, 100]})",
+        portsChanged (R"([{"id": 0, "name": "B"}, {"id": 1, "name": "C"}, {"id": 2, "name": "D"}])",
+                      R"([{"id": 0, "name": "P"}])") }));
+
+    // From now on the page's numbers are the current ones.
+    f.send ("midiSend", R"({"port": 0, "data": [144, 3, 3]})");
+    EXPECT_EQ (f.sentTo ("out-b").back(), (Bytes { 144, 3, 3 }));
+
+    f.devices.injectInput ("in-p", noteOn (61));
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<size_t> ([&] { return f.events.size(); }) == 1; }));
+    EXPECT_EQ (f.eventTexts(), (std::vector<juce::String> { R"(midiReceive {"port": 0, "data": [144, 61, 100]})" }));
 }
 
 TEST (PageBridge, DeliveriesPendingWhenTheBridgeGoesAreDropped)

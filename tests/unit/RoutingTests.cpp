@@ -73,7 +73,7 @@ protected:
         devices.plugOutput ("Lute", "lute-1");
         devices.plugOutput ("Harp", "harp-1");
         processor = makeProcessor (devices);
-        processor->prepareToPlay (48000.0, 256);
+        prepare (*processor);
     }
 
     // Plays one note on channel 1 through processBlock; returns what reached the
@@ -165,4 +165,94 @@ TEST_F (RoutingTransitions, DestroyingTheProcessorClosesTheOutput)
     processor->setWebState (pageState ("Lute", 0));
     processor.reset();
     EXPECT_EQ (devices.getNumOpenOutputs ("lute-1"), 0);
+}
+
+//==============================================================================
+// A hardware synth must never hang on a note: whatever ends the routing of a
+// held note releases it on the output and channel it was played on.
+TEST (HeldNotes, AreReleasedOnTheOutputAndChannelTheyWerePlayedOn)
+{
+    struct Case
+    {
+        const char* change;
+        std::function<void (std::unique_ptr<LUTEWYRMRPGAudioProcessor>&)> apply;
+    };
+
+    const std::vector<Case> cases {
+        { "another output",        [] (auto& p) { p->setWebState (pageState ("Harp", 3)); } },
+        { "another channel",       [] (auto& p) { p->setWebState (pageState ("Lute", 9)); } },
+        { "no output",             [] (auto& p) { p->setWebState (pageState ("Viol", 3)); } },
+        { "releaseResources",      [] (auto& p) { p->releaseResources(); } },
+        { "destroying it",         [] (auto& p) { p.reset(); } },
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.change);
+        VirtualMidiDevices devices;
+        devices.plugOutput ("Lute", "lute-1");
+        devices.plugOutput ("Harp", "harp-1");
+        auto processor = makeProcessor (devices);
+        prepare (*processor);
+        processor->setWebState (pageState ("Lute", 3));
+
+        // Two notes held on the forced channel 3, and one played and released.
+        juce::AudioBuffer<float> audio (2, 256);
+        juce::MidiBuffer midi;
+        midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+        midi.addEvent (juce::MidiMessage::noteOn (2, 64, (juce::uint8) 100), 1);
+        midi.addEvent (juce::MidiMessage::noteOn (1, 67, (juce::uint8) 100), 2);
+        midi.addEvent (juce::MidiMessage::noteOff (1, 67), 3);
+        processor->processBlock (audio, midi);
+        ASSERT_TRUE (devices.waitForSent ("lute-1", 4));
+        ASSERT_EQ (soundingNotes (devices, "lute-1"), (std::set<juce::String> { "3/60", "3/64" }));
+        devices.clearSent();
+
+        c.apply (processor);
+
+        // Exactly the held notes are released, then all notes off on their channel.
+        std::vector<Bytes> released;
+        for (auto& sent : devices.getSent ("lute-1"))
+            released.push_back (bytesOf (sent.message));
+
+        EXPECT_EQ (released, (std::vector<Bytes> { { 0x82, 60, 0 }, { 0x82, 64, 0 }, { 0xb2, 123, 0 } }));
+
+        // The host's own note-offs, arriving later, leave nothing sounding anywhere.
+        if (processor != nullptr)
+        {
+            juce::MidiBuffer offs;
+            offs.addEvent (juce::MidiMessage::noteOff (1, 60), 0);
+            offs.addEvent (juce::MidiMessage::noteOff (2, 64), 1);
+            processor->processBlock (audio, offs);
+            processor.reset();
+        }
+
+        EXPECT_TRUE (soundingNotes (devices, "lute-1").empty());
+        EXPECT_TRUE (soundingNotes (devices, "harp-1").empty());
+    }
+}
+
+TEST (HeldNotes, NothingQueuedBeforeReleaseResourcesPlaysAfterIt)
+{
+    VirtualMidiDevices devices;
+    devices.plugOutput ("Lute", "lute-1");
+    auto processor = makeProcessor (devices);
+    prepare (*processor);
+    processor->setWebState (pageState ("Lute", 0));
+
+    juce::AudioBuffer<float> audio (2, 256);
+    juce::MidiBuffer later;
+    later.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 24000);      // due in half a second
+    processor->processBlock (audio, later);
+    processor->releaseResources();
+
+    prepare (*processor);
+    juce::MidiBuffer marker;
+    marker.addEvent (juce::MidiMessage::noteOn (1, 61, (juce::uint8) 100), 48000);     // due after it
+    processor->processBlock (audio, marker);
+
+    ASSERT_TRUE (devices.waitForSent ("lute-1", 1));
+    const auto sent = devices.getSent ("lute-1");
+    ASSERT_EQ (sent.size(), 1u);
+    EXPECT_EQ (sent[0].message.getNoteNumber(), 61);
 }
