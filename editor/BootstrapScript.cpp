@@ -83,4 +83,22 @@ namespace BootstrapScript
              + script
              + "}\n";
     }
+
+    juce::String compose (const juce::StringArray& outputNames,
+                          const juce::StringArray& inputNames,
+                          const juce::String& shimText,
+                          const std::optional<Instance>& instance,
+                          const std::optional<PageEventCheck>& pageEventCheck)
+    {
+        auto script = buildPortsScript (outputNames, inputNames, shimText);
+
+        if (instance.has_value())
+            script << instanceBlock (instance->id, instance->webState);
+
+        if (! pageEventCheck.has_value())
+            return script;
+
+        script << eventKeyBlock (pageEventCheck->key);
+        return forGameOnly (pageEventCheck->gameOrigin, script);
+    }
 }

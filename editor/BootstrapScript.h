@@ -2,6 +2,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <optional>
+
 //==============================================================================
 /** The script injected into every page the editor loads, before the page's own
     scripts: the MIDI port lists, the Web MIDI shim and, in a plug-in, the
@@ -46,4 +48,28 @@ namespace BootstrapScript
         pages of other origins, and every frame, get nothing of it.
     */
     juce::String forGameOnly (const juce::String& gameOrigin, const juce::String& script);
+
+    /** What a plug-in instance hands its page. */
+    struct Instance
+    {
+        juce::String id, webState;
+    };
+
+    /** Where page events are checked: the game's origin, and the editor's key. */
+    struct PageEventCheck
+    {
+        juce::String gameOrigin, key;
+    };
+
+    /** The whole script the editor injects: the ports script, then the
+        instance block in a plug-in, then the key block, with all of it run in
+        the game's top-level document only when page events are checked.
+        The page tests compose their scripts with this too (tests/tools), so
+        what they run cannot drift from what the editor injects.
+    */
+    juce::String compose (const juce::StringArray& outputNames,
+                          const juce::StringArray& inputNames,
+                          const juce::String& shimText,
+                          const std::optional<Instance>& instance,
+                          const std::optional<PageEventCheck>& pageEventCheck);
 }

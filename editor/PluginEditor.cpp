@@ -61,15 +61,15 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
 {
     const juce::String shim (PageData::webmidishim_js, (size_t) PageData::webmidishim_jsSize);
 
-    auto script = BootstrapScript::buildPortsScript (bridge.getPorts().getOutputNames(),
-                                                     bridge.getPorts().getInputNames(),
-                                                     shim);
-
-    if (isPlugin)
-        script << BootstrapScript::instanceBlock (processor.getInstanceId(), processor.getWebState());
-
-    if (site.checkPageEvents)
-        script << BootstrapScript::eventKeyBlock (eventKey.getText());
+    const auto instance = isPlugin ? std::make_optional (BootstrapScript::Instance { processor.getInstanceId(),
+                                                                                     processor.getWebState() })
+                                   : std::nullopt;
+    const auto pageEventCheck = site.checkPageEvents
+                                  ? std::make_optional (BootstrapScript::PageEventCheck { site.getOrigin(), eventKey.getText() })
+                                  : std::nullopt;
+    const auto script = BootstrapScript::compose (bridge.getPorts().getOutputNames(),
+                                                  bridge.getPorts().getInputNames(),
+                                                  shim, instance, pageEventCheck);
 
     // Only events that carry the key come from the game's own document; the
     // rest (a frame, another page) are dropped before any handler runs.
@@ -102,7 +102,7 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
         .withWinWebView2Options (juce::WebBrowserComponent::Options::WinWebView2()
                                      .withUserDataFolder (dataHome.getChildFile ("LUTE WYRM RPG")))
         .withNativeIntegrationEnabled()
-        .withUserScript (site.checkPageEvents ? BootstrapScript::forGameOnly (site.getOrigin(), script) : script)
+        .withUserScript (script)
         .withEventListener ("midiSend",       sealed ([this] (const juce::var& v) { bridge.handleMidiSend (v); }))
         .withEventListener ("midiOpenInput",  sealed ([this] (const juce::var& v) { bridge.handleOpenMidiInput (v); }))
         .withEventListener ("fileDownload",   sealed ([] (const juce::var& v)     { PageBridge::handleFileDownload (v); }))

@@ -217,6 +217,11 @@
 
     // ---- host to page ----------------------------------------------------
 
+    // Without the bridge nothing can arrive; throwing here would also end
+    // the rest of the host's script.
+    if (!window.__JUCE__ || !window.__JUCE__.backend)
+        return;
+
     // Deliberately unguarded: a handler that throws ends this message's
     // delivery, as an exception in any event handler would.
     window.__JUCE__.backend.addEventListener("midiReceive", function (p) {
@@ -229,8 +234,12 @@
         var message = { data: new Uint8Array(p.data), target: input };
         if (typeof input.onmidimessage === "function")
             input.onmidimessage(message);
+        // A listener that is not a function (an object with handleEvent, say)
+        // is skipped, as for "statechange": calling it would throw, and the
+        // listeners after it would never hear this message.
         input._listeners.forEach(function (fn) {
-            fn(message);
+            if (typeof fn === "function")
+                fn(message);
         });
     });
 

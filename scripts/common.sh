@@ -10,7 +10,8 @@ export CCACHE_BASEDIR="$repo"
 export CCACHE_NOHASHDIR=1
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-8G}"
 
-log() { printf '[%s] %s\n' "$(basename "$0" .sh)" "$*"; }
+log()  { printf '[%s] %s\n' "$(basename "$0" .sh)" "$*"; }
+fail() { printf '[%s] error: %s\n' "$(basename "$0" .sh)" "$*" >&2; exit 1; }
 
 # configure_and_build <build dir> [extra cmake args...] -- [targets...]
 configure_and_build() {

@@ -35,19 +35,5 @@ fi
 
 log "no display: running under Xvfb"
 shot="$build_dir/screenshots/run.png"
-"$repo/tests/e2e/run-under-xvfb.sh" 1920x1080 python3 - "$app" "$shot" "$repo/tests/e2e" <<'PY'
-import subprocess, sys, time
-sys.path.insert(0, sys.argv[3])
-import x11
-app = subprocess.Popen([sys.argv[1]])
-if not x11.find_windows("Lutewyrm RPG"):
-    app.kill()
-    sys.exit("the application window did not appear")
-colours = x11.wait_for_painted_page(sys.argv[2])
-print("screenshot of the running application:", sys.argv[2], f"({colours} colours)")
-for w in x11.find_windows("Lutewyrm RPG"):
-    if x11.window_pid(w) == app.pid:
-        x11.request_close(w)
-sys.exit(app.wait())
-PY
+"$repo/tests/e2e/run-under-xvfb.sh" 1920x1080 python3 "$repo/scripts/screenshot_app.py" "$app" "$shot"
 log "closed; the screenshot is $shot"

@@ -7,12 +7,11 @@
 # third_party/juce, then apply our own small patch series from patches/.
 set -euo pipefail
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-juce_dir="$here/third_party/juce"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+juce_dir="$repo/third_party/juce"
 juce_release="trixie"
 
-say()  { printf '[setup] %s\n' "$*"; }
-fail() { printf '[setup] error: %s\n' "$*" >&2; exit 1; }
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -41,7 +40,7 @@ install_missing() {
     if [ ${#missing[@]} -eq 0 ]; then
         return 0
     fi
-    say "installing: ${missing[*]}"
+    log "installing: ${missing[*]}"
     "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
     "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
@@ -64,14 +63,14 @@ debian_archive_uri() {
 
 fetch_juce() {
     if [ -f "$juce_dir/.lutewyrm-ready" ]; then
-        say "JUCE source present: $juce_dir ($(cat "$juce_dir/.lutewyrm-ready"))"
+        log "JUCE source present: $juce_dir ($(cat "$juce_dir/.lutewyrm-ready"))"
         return 0
     fi
     local uri work
     uri=$(debian_archive_uri)
     work=$(mktemp -d)
     trap 'rm -rf "$work"' RETURN
-    say "fetching the juce source package of Debian $juce_release from $uri"
+    log "fetching the juce source package of Debian $juce_release from $uri"
     mkdir -p "$work/lists/partial" "$work/cache/archives/partial" "$work/sources.list.d"
     printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
         "$uri" "$juce_release" > "$work/sources.list"
@@ -95,12 +94,12 @@ CONF
     rm -rf "$juce_dir"
     mv "$juce_dir.tmp" "$juce_dir"
     printf 'juce %s + %s\n' "$version" "$(patch_series_id)" > "$juce_dir/.lutewyrm-ready"
-    say "JUCE $version ready in $juce_dir"
+    log "JUCE $version ready in $juce_dir"
 }
 
 patch_series_id() {
-    if compgen -G "$here/patches/*.patch" >/dev/null; then
-        cat "$here"/patches/*.patch | sha256sum | cut -c1-12
+    if compgen -G "$repo/patches/*.patch" >/dev/null; then
+        cat "$repo"/patches/*.patch | sha256sum | cut -c1-12
     else
         echo "no patches"
     fi
@@ -110,9 +109,9 @@ patch_series_id() {
 # then checked by reversing it in a dry run (so it is really in the tree).
 apply_patches() {
     local tree="$1"
-    compgen -G "$here/patches/*.patch" >/dev/null || return 0
-    for p in "$here"/patches/*.patch; do
-        say "applying $(basename "$p")"
+    compgen -G "$repo/patches/*.patch" >/dev/null || return 0
+    for p in "$repo"/patches/*.patch; do
+        log "applying $(basename "$p")"
         patch -d "$tree" -p1 --forward --dry-run --quiet < "$p" >/dev/null \
             || fail "patch $(basename "$p") does not apply to this JUCE tree"
         patch -d "$tree" -p1 --forward --quiet < "$p" >/dev/null
@@ -122,19 +121,19 @@ apply_patches() {
 
 verify_patches() {
     local tree="$1"
-    compgen -G "$here/patches/*.patch" >/dev/null || return 0
+    compgen -G "$repo/patches/*.patch" >/dev/null || return 0
     local reversed=()
     # Reverse in the opposite order, on a scratch copy of the touched files.
     local scratch
     scratch=$(mktemp -d)
     cp -a "$tree/modules" "$scratch/"
-    for p in $(ls -r "$here"/patches/*.patch); do
+    for p in $(ls -r "$repo"/patches/*.patch); do
         patch -d "$scratch" -p1 -R --quiet < "$p" >/dev/null \
             || { rm -rf "$scratch"; fail "patch $(basename "$p") is not in the JUCE tree"; }
         reversed+=("$(basename "$p")")
     done
     rm -rf "$scratch"
-    say "verified: ${reversed[*]}"
+    log "verified: ${reversed[*]}"
 }
 
 install_missing "${build_packages[@]}"
@@ -144,7 +143,7 @@ fi
 
 # A tree fetched before the patch series changed is fetched again.
 if [ -f "$juce_dir/.lutewyrm-ready" ] && ! grep -q "$(patch_series_id)" "$juce_dir/.lutewyrm-ready"; then
-    say "patch series changed: fetching JUCE again"
+    log "patch series changed: fetching JUCE again"
     rm -rf "$juce_dir"
 fi
 fetch_juce

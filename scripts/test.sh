@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: unit, thread, page-script and end-to-end
-# tests in the main build, then the thread tests again under ThreadSanitizer.
-# End-to-end tests start their own Xvfb; no display is needed.
+# Sets up, builds and runs every test: unit, thread, page-script, host and
+# end-to-end tests in the main build; then the unit and thread tests again
+# under ThreadSanitizer, the unit tests under AddressSanitizer with
+# UndefinedBehaviorSanitizer, and each fuzz target for LUTEWYRM_FUZZ_SECONDS
+# (30 s) with libFuzzer. End-to-end tests start their own Xvfb; no display is
+# needed.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 

@@ -26,7 +26,10 @@
  * The host forwards host-track MIDI to the output named by the entry whose
  * portIdx is 0, on "channel" unless it is 0. In the plug-in the page gets its
  * last reported state back as _lwInstanceState and its instance id as
- * _lwInstanceId; in the standalone application neither is declared.
+ * _lwInstanceId; in the standalone application neither is declared, so the
+ * page also keeps the same text in localStorage, under
+ * "lutewyrm.rehearsal-hall.settings:" + the instance id (or "standalone"),
+ * and starts from it when the host hands nothing back.
  *
  * Test hook: window.lwDemo
  * ------------------------
@@ -46,6 +49,8 @@
  *   restoredState      the settings restored from _lwInstanceState, in the
  *                      same shape as settings(), or null when nothing usable
  *                      was handed over
+ *   settingsFrom       where the settings at start came from: "instance"
+ *                      (_lwInstanceState), "storage" or "defaults"
  *   received           the most recent incoming messages, oldest first, at
  *                      most receivedCap (10000) of them:
  *                      { input: <input name>, data: [bytes], t: performance.now() }
@@ -53,7 +58,9 @@
  *   sentCount          every message the page has sent (notes and thru)
  *   stateChangeCount   device-list change notifications handled
  *   setThru(on)        MIDI thru on/off: every incoming message is sent
- *                      unchanged to the chosen output; returns the new value
+ *                      unchanged to the chosen output, except those of
+ *                      "DAW (host track)", which the host forwards itself;
+ *                      returns the new value
  *   selectOutput(name) chooses the output by name ("" or null: none);
  *                      returns true when such an output is present now
  *   setChannel(n)      0..16 (anything else becomes 0); returns the value kept
@@ -63,6 +70,13 @@
  *                      0 a Note Off [0x80|ch, note, 0], to the chosen output
  *                      on the chosen channel (channel 1 when it is 0);
  *                      returns true when it was handed to an output
+ *   holdNote(source, note), releaseNote(source)
+ *                      what a computer key or pointer (the source) does: the
+ *                      note on goes to the chosen output, and the note off
+ *                      later to the same device, found again by name
+ *   heldCount()        notes held now
+ *   keyAction(event)   what a keydown does: "note", "octave-down",
+ *                      "octave-up", or "" when it is left to the page
  *   outputs(), inputs() port names in the order of the access object's maps
  *   settings()         a copy of the current settings:
  *                      { output, channel, thru, velocity }
@@ -85,6 +99,8 @@
     var KEY_HIGH = 96;           // C7
     var DEFAULT_VELOCITY = 100;
     var NOTES_FILE = "lutewyrm-notes.txt";
+    var HOST_TRACK_NAME = "DAW (host track)";    // the plug-in's input carrying the track's MIDI
+    var STORAGE_PREFIX = "lutewyrm.rehearsal-hall.settings:";
 
     var now = (typeof performance !== "undefined" && performance.now)
         ? function () { return performance.now(); }
@@ -287,7 +303,31 @@
     var instanceId = isPlugin && _lwInstanceId != null ? String(_lwInstanceId) : null;
     var restored = isPlugin && typeof _lwInstanceState !== "undefined" ? settingsFromState(_lwInstanceState) : null;
 
-    var settings = restored ? Object.assign({}, restored) : defaultSettings();
+    // The standalone application stores the settings this page reports but
+    // never hands them back, so the page also keeps them in web storage,
+    // which the host keeps across restarts. Every instance shares that
+    // storage: the key carries the instance id.
+    var storageKey = STORAGE_PREFIX + (instanceId !== null ? instanceId : "standalone");
+
+    function storage() {
+        try {
+            return typeof localStorage !== "undefined" && localStorage ? localStorage : null;
+        } catch (e) {
+            return null;      // storage refused (a sandboxed frame, private mode)
+        }
+    }
+
+    function storedSettings() {
+        var s = storage();
+        try {
+            return s ? settingsFromState(s.getItem(storageKey)) : null;
+        } catch (e) {
+            return null;
+        }
+    }
+
+    var stored = restored ? null : storedSettings();
+    var settings = Object.assign({}, restored || stored || defaultSettings());
 
     // ------------------------------------------------------------------
     // MIDI core (no DOM here: it also runs headless under the tests)
@@ -296,7 +336,15 @@
     var access = null;
     var outPort = null;          // the output named by settings.output, if present
     var notes = [];              // note on/off entries, for "Save notes"
-    var view = null;             // set once the page markup is wired up
+    // Without page markup (headless, under the tests) nothing is drawn.
+    var NO_VIEW = {
+        seen: function () {},
+        portsChanged: function () {},
+        settingsChanged: function () {},
+        statusChanged: function () {},
+        download: function () {},
+    };
+    var view = NO_VIEW;          // replaced once the page markup is wired up
 
     var hook = {
         ready: false,
@@ -307,6 +355,7 @@
         mode: isPlugin ? "plugin" : "standalone",
         instanceId: instanceId,
         restoredState: restored ? Object.assign({}, restored) : null,
+        settingsFrom: restored ? "instance" : stored ? "storage" : "defaults",
         received: [],
         receivedCap: RECEIVED_CAP,
         receivedCount: 0,
@@ -331,14 +380,16 @@
             if (notes.length > NOTES_CAP)
                 notes.shift();
         }
-        if (view)
-            view.seen(entry, kind);
+        view.seen(entry, kind);
     }
 
     // The hot path: thru first, so the echo leaves before any bookkeeping.
+    // The host already forwards the track's notes to the chosen output
+    // itself: echoing the host-track input as well would play each twice.
     function onMidiMessage(ev) {
         var data = ev.data;
-        if (settings.thru && outPort !== null) {
+        var input = ev.target || this;
+        if (settings.thru && outPort !== null && !(input && input.name === HOST_TRACK_NAME)) {
             try {
                 outPort.send(data);
                 hook.sentCount++;
@@ -347,7 +398,6 @@
                 // without permission); the message is still shown.
             }
         }
-        var input = ev.target || this;
         var entry = { input: input ? input.name : "", data: Array.from(data), t: now() };
         var received = hook.received;
         received.push(entry);
@@ -369,8 +419,7 @@
     function refreshPorts() {
         attachInputs();
         resolveOutput();
-        if (view)
-            view.portsChanged();
+        view.portsChanged();
     }
 
     function onStateChange() {
@@ -399,14 +448,58 @@
         return sent;
     }
 
+    function findOutput(name) {
+        var found = null;
+        if (access && name)
+            access.outputs.forEach(function (port) {
+                if (found === null && port.name === name)
+                    found = port;
+            });
+        return found;
+    }
+
+    // Who holds which note: a computer key or a pointer. The note off goes
+    // where the note on went, even if the settings changed since; the device
+    // is found again by name, because after a device change the port
+    // objects are new and a kept one's number may now name another device.
+    var held = new Map();
+
+    function holdNote(source, note) {
+        releaseNote(source);
+        held.set(source, { note: note, output: outPort ? outPort.name : "", channel: settings.channel });
+        return playNote(outPort, settings.channel, note, settings.velocity);
+    }
+
+    function releaseNote(source) {
+        var h = held.get(source);
+        if (!h)
+            return false;
+        held.delete(source);
+        return playNote(findOutput(h.output), h.channel, h.note, 0);
+    }
+
+    // Releases the notes whose source passes the test (all without one).
+    function releaseHeld(test) {
+        Array.from(held.keys()).forEach(function (source) {
+            if (!test || test(source))
+                releaseNote(source);
+        });
+    }
+
     function stateText() {
         return JSON.stringify(stateFromSettings(settings));
     }
 
     function settingsChanged() {
+        var s = storage();
+        try {
+            if (s)
+                s.setItem(storageKey, stateText());
+        } catch (e) {
+            // Full or refused: the host still gets the settings below.
+        }
         emit("lwStateChanged", { state: stateText() });
-        if (view)
-            view.settingsChanged();
+        view.settingsChanged();
     }
 
     function notesText() {
@@ -420,8 +513,7 @@
     };
 
     hook.selectOutput = function (name) {
-        if (view)
-            view.releaseHeld();
+        releaseHeld();
         settings.output = name == null ? "" : String(name);
         resolveOutput();
         settingsChanged();
@@ -429,8 +521,7 @@
     };
 
     hook.setChannel = function (n) {
-        if (view)
-            view.releaseHeld();
+        releaseHeld();
         settings.channel = normalizeChannel(n);
         settingsChanged();
         return settings.channel;
@@ -449,6 +540,21 @@
         var v = Math.max(0, Math.min(127, toInt(velocity)));
         return playNote(outPort, settings.channel, n, v);
     };
+
+    hook.holdNote = function (source, note) {
+        var n = toInt(note);
+        return n >= 0 && n <= 127 ? holdNote(String(source), n) : false;
+    };
+
+    hook.releaseNote = function (source) {
+        return releaseNote(String(source));
+    };
+
+    hook.heldCount = function () {
+        return held.size;
+    };
+
+    hook.keyAction = keyAction;
 
     hook.outputs = function () {
         var names = [];
@@ -475,8 +581,7 @@
         var content = notesText();
         if (emit("fileDownload", { filename: NOTES_FILE, content: content }))
             return true;
-        if (view)
-            view.download(NOTES_FILE, content);
+        view.download(NOTES_FILE, content);
         return false;
     };
 
@@ -489,8 +594,7 @@
     function start() {
         if (!hasWebMidi) {
             hook.status = "no-web-midi";
-            if (view)
-                view.statusChanged();
+            view.statusChanged();
             return;
         }
         var request;
@@ -509,13 +613,11 @@
             // saved before the player changes anything still remembers them.
             if (!hook.restoredState)
                 emit("lwStateChanged", { state: stateText() });
-            if (view)
-                view.statusChanged();
+            view.statusChanged();
         }, function (err) {
             hook.status = "failed";
             hook.error = String(err && err.message ? err.message : err);
-            if (view)
-                view.statusChanged();
+            view.statusChanged();
         });
     }
 
@@ -534,7 +636,30 @@
         KEY_LABELS[KEY_CODES[code]] = code === "Semicolon" ? ";" : code === "Quote" ? "'" : code.slice(3);
     });
 
-    function createView() {
+    // Fields where the player types text keep every key.
+    function takesText(target) {
+        if (!target || !target.tagName)
+            return false;
+        var tag = target.tagName;
+        return tag === "TEXTAREA" || target.isContentEditable === true
+            || (tag === "INPUT" && /^(text|search|number|email|password|url|tel)$/.test(target.type));
+    }
+
+    // What a key press is for the page: "note", "octave-down", "octave-up",
+    // or "" (not ours). Anywhere but in a text field the page takes its keys
+    // before any control sees them, so a <select> still focused after a
+    // choice cannot change the output by type-ahead.
+    function keyAction(ev) {
+        if (!ev || ev.ctrlKey || ev.metaKey || ev.altKey || takesText(ev.target))
+            return "";
+        if (ev.code === "KeyZ")
+            return "octave-down";
+        if (ev.code === "KeyX")
+            return "octave-up";
+        return KEY_CODES[ev.code] !== undefined ? "note" : "";
+    }
+
+    function pageElements() {
         if (typeof document === "undefined" || !document.getElementById)
             return null;
         var $ = function (id) { return document.getElementById(id); };
@@ -556,9 +681,139 @@
             instance: $("instance"),
             hint: $("output-hint"),
         };
-        if (!el.keyboard || !el.log)
-            return null;
+        return el.keyboard && el.log ? el : null;
+    }
 
+    function span(cls, text) {
+        var s = document.createElement("span");
+        s.className = cls;
+        s.appendChild(document.createTextNode(text));
+        return s;
+    }
+
+    function option(value, text) {
+        var o = document.createElement("option");
+        o.value = value;
+        o.textContent = text;
+        return o;
+    }
+
+    // ---- keyboard input ----------------------------------------------
+    // The on-screen keys and the computer keys play notes through the
+    // core's held notes. Returns the key elements, for the ledger to light.
+
+    function createKeyboard(el) {
+        var keyEls = [];
+        var baseNote = 60;
+
+        function build() {
+            var lastWhite = null;
+            for (var n = KEY_LOW; n <= KEY_HIGH; n++) {
+                var black = [1, 3, 6, 8, 10].indexOf(n % 12) >= 0;
+                var key = document.createElement("div");
+                key.className = black ? "key black" : "key white";
+                key.dataset.note = String(n);
+                key.title = noteName(n);
+                var label = document.createElement("span");
+                label.className = "label";
+                key.appendChild(label);
+                if (!black && n % 12 === 0) {
+                    var octave = document.createElement("span");
+                    octave.className = "octave";
+                    octave.textContent = noteName(n);
+                    key.appendChild(octave);
+                }
+                // A black key sits on the seam after the white key it follows.
+                if (black && lastWhite)
+                    lastWhite.appendChild(key);
+                else
+                    el.keyboard.appendChild(key);
+                if (!black)
+                    lastWhite = key;
+                keyEls[n] = key;
+            }
+            drawLabels();
+        }
+
+        function drawLabels() {
+            for (var n = KEY_LOW; n <= KEY_HIGH; n++) {
+                var label = KEY_LABELS[n - baseNote];
+                keyEls[n].firstChild.textContent = label === undefined ? "" : label;
+            }
+            if (el.octave)
+                el.octave.textContent = noteName(baseNote) + "\u2013" + noteName(baseNote + 17);
+        }
+
+        function noteAt(x, y) {
+            var target = document.elementFromPoint(x, y);
+            while (target && target !== el.keyboard && !(target.dataset && target.dataset.note))
+                target = target.parentNode;
+            return target && target.dataset && target.dataset.note ? Number(target.dataset.note) : null;
+        }
+
+        el.keyboard.addEventListener("pointerdown", function (ev) {
+            if (ev.button !== 0)
+                return;
+            var note = noteAt(ev.clientX, ev.clientY);
+            if (note === null)
+                return;
+            ev.preventDefault();
+            if (el.keyboard.setPointerCapture)
+                el.keyboard.setPointerCapture(ev.pointerId);
+            holdNote("pointer" + ev.pointerId, note);
+        });
+        el.keyboard.addEventListener("pointermove", function (ev) {
+            var source = "pointer" + ev.pointerId;
+            var h = held.get(source);
+            if (!h)
+                return;
+            var note = noteAt(ev.clientX, ev.clientY);
+            if (note === h.note)
+                return;
+            if (note === null)
+                releaseNote(source);
+            else
+                holdNote(source, note);
+        });
+        ["pointerup", "pointercancel"].forEach(function (type) {
+            el.keyboard.addEventListener(type, function (ev) {
+                releaseNote("pointer" + ev.pointerId);
+            });
+        });
+
+        window.addEventListener("keydown", function (ev) {
+            var action = keyAction(ev);
+            if (action === "")
+                return;
+            ev.preventDefault();
+            if (ev.repeat)
+                return;
+            if (action === "note") {
+                var note = baseNote + KEY_CODES[ev.code];
+                if (!held.has(ev.code) && note <= 127)
+                    holdNote(ev.code, note);
+                return;
+            }
+            // An octave shift moves the computer keys only; a note held with
+            // the pointer stays where it is.
+            releaseHeld(function (source) { return source.indexOf("pointer") !== 0; });
+            baseNote = Math.max(KEY_LOW, Math.min(KEY_HIGH - 12, baseNote + (action === "octave-down" ? -12 : 12)));
+            drawLabels();
+        });
+        window.addEventListener("keyup", function (ev) {
+            releaseNote(ev.code);
+        });
+        window.addEventListener("blur", function () { releaseHeld(); });
+
+        build();
+        return keyEls;
+    }
+
+    // ---- ledger -------------------------------------------------------
+    // What was heard and played: the log of recent messages, the note
+    // count, and the lit keys, drawn at most once a frame.
+
+    function createLedger(el, keyEls) {
         var raf = window.requestAnimationFrame
             ? function (fn) { window.requestAnimationFrame(fn); }
             : function (fn) { setTimeout(fn, 16); };
@@ -579,8 +834,6 @@
         var ledgerDrawnAt = -Infinity;
         var ledgerTimer = 0;
         var frameQueued = false;
-        var keyEls = [];
-        var baseNote = 60;
 
         function queueFrame() {
             if (frameQueued)
@@ -589,7 +842,7 @@
             raf(drawFrame);
         }
 
-        function seenEntry(entry, kind) {
+        function seen(entry, kind) {
             var d = entry.data;
             if (kind !== 0) {
                 var n = d[1] & 127;
@@ -676,13 +929,6 @@
             }
         }
 
-        function span(cls, text) {
-            var s = document.createElement("span");
-            s.className = cls;
-            s.appendChild(document.createTextNode(text));
-            return s;
-        }
-
         // Text is changed in place, never by replacing nodes or moving rows:
         // a changed text is laid out within the ledger's contained box, while
         // a changed list of children would mark the ledger's own ancestors
@@ -695,7 +941,7 @@
 
         // The ledger is a fixed set of LOG_LINES rows, made once; each frame
         // the lines move down a row by their text alone.
-        function buildLog() {
+        function build() {
             logEmpty = document.createElement("li");
             logEmpty.className = "empty";
             logEmpty.textContent = "Silence, for now. Play a key or send some MIDI.";
@@ -746,159 +992,13 @@
             }
         }
 
-        // ---- keyboard --------------------------------------------------
+        build();
+        return { seen: seen };
+    }
 
-        function buildKeyboard() {
-            var lastWhite = null;
-            for (var n = KEY_LOW; n <= KEY_HIGH; n++) {
-                var black = [1, 3, 6, 8, 10].indexOf(n % 12) >= 0;
-                var key = document.createElement("div");
-                key.className = black ? "key black" : "key white";
-                key.dataset.note = String(n);
-                key.title = noteName(n);
-                var label = document.createElement("span");
-                label.className = "label";
-                key.appendChild(label);
-                if (!black && n % 12 === 0) {
-                    var octave = document.createElement("span");
-                    octave.className = "octave";
-                    octave.textContent = noteName(n);
-                    key.appendChild(octave);
-                }
-                // A black key sits on the seam after the white key it follows.
-                if (black && lastWhite)
-                    lastWhite.appendChild(key);
-                else
-                    el.keyboard.appendChild(key);
-                if (!black)
-                    lastWhite = key;
-                keyEls[n] = key;
-            }
-            drawKeyLabels();
-        }
+    // ---- settings form and port lists ----------------------------------
 
-        function drawKeyLabels() {
-            for (var n = KEY_LOW; n <= KEY_HIGH; n++) {
-                var label = KEY_LABELS[n - baseNote];
-                keyEls[n].firstChild.textContent = label === undefined ? "" : label;
-            }
-            if (el.octave)
-                el.octave.textContent = noteName(baseNote) + "\u2013" + noteName(baseNote + 17);
-        }
-
-        // Who holds which note: a computer key or a pointer. The note off
-        // goes where the note on went, even if the settings changed since.
-        var held = new Map();
-
-        function press(source, note) {
-            release(source);
-            var velocity = settings.velocity;
-            held.set(source, { note: note, port: outPort, channel: settings.channel });
-            playNote(outPort, settings.channel, note, velocity);
-        }
-
-        function release(source) {
-            var h = held.get(source);
-            if (!h)
-                return;
-            held.delete(source);
-            playNote(h.port, h.channel, h.note, 0);
-        }
-
-        function releaseHeld() {
-            Array.from(held.keys()).forEach(release);
-        }
-
-        // An octave shift moves the computer keys only; a note held with
-        // the pointer stays where it is.
-        function releaseComputerKeys() {
-            Array.from(held.keys()).forEach(function (source) {
-                if (source.indexOf("pointer") !== 0)
-                    release(source);
-            });
-        }
-
-        function noteAt(x, y) {
-            var target = document.elementFromPoint(x, y);
-            while (target && target !== el.keyboard && !(target.dataset && target.dataset.note))
-                target = target.parentNode;
-            return target && target.dataset && target.dataset.note ? Number(target.dataset.note) : null;
-        }
-
-        el.keyboard.addEventListener("pointerdown", function (ev) {
-            if (ev.button !== 0)
-                return;
-            var note = noteAt(ev.clientX, ev.clientY);
-            if (note === null)
-                return;
-            ev.preventDefault();
-            if (el.keyboard.setPointerCapture)
-                el.keyboard.setPointerCapture(ev.pointerId);
-            press("pointer" + ev.pointerId, note);
-        });
-        el.keyboard.addEventListener("pointermove", function (ev) {
-            var source = "pointer" + ev.pointerId;
-            var h = held.get(source);
-            if (!h)
-                return;
-            var note = noteAt(ev.clientX, ev.clientY);
-            if (note === h.note)
-                return;
-            if (note === null)
-                release(source);
-            else
-                press(source, note);
-        });
-        ["pointerup", "pointercancel"].forEach(function (type) {
-            el.keyboard.addEventListener(type, function (ev) {
-                release("pointer" + ev.pointerId);
-            });
-        });
-
-        function typingInto(target) {
-            if (!target || !target.tagName)
-                return false;
-            var tag = target.tagName;
-            return tag === "SELECT" || tag === "TEXTAREA"
-                || (tag === "INPUT" && /^(text|search|number|email|password|url)$/.test(target.type));
-        }
-
-        window.addEventListener("keydown", function (ev) {
-            if (ev.ctrlKey || ev.metaKey || ev.altKey || typingInto(ev.target))
-                return;
-            if (ev.code === "KeyZ" || ev.code === "KeyX") {
-                if (!ev.repeat) {
-                    releaseComputerKeys();
-                    baseNote = Math.max(KEY_LOW, Math.min(KEY_HIGH - 12, baseNote + (ev.code === "KeyZ" ? -12 : 12)));
-                    drawKeyLabels();
-                }
-                ev.preventDefault();
-                return;
-            }
-            var offset = KEY_CODES[ev.code];
-            if (offset === undefined)
-                return;
-            ev.preventDefault();
-            if (ev.repeat || held.has(ev.code))
-                return;
-            var note = baseNote + offset;
-            if (note <= 127)
-                press(ev.code, note);
-        });
-        window.addEventListener("keyup", function (ev) {
-            release(ev.code);
-        });
-        window.addEventListener("blur", releaseHeld);
-
-        // ---- settings and ports ------------------------------------------
-
-        function option(value, text) {
-            var o = document.createElement("option");
-            o.value = value;
-            o.textContent = text;
-            return o;
-        }
-
+    function createSettingsForm(el) {
         function drawOutputSelect() {
             var names = hook.outputs();
             var select = el.outputSelect;
@@ -922,15 +1022,6 @@
                 else
                     el.hint.textContent = outPort || !hook.ready ? "" : "This output is not connected right now.";
             }
-        }
-
-        function drawSettings() {
-            drawOutputSelect();
-            el.channelSelect.value = String(settings.channel);
-            el.velocity.value = String(settings.velocity);
-            el.velocityValue.textContent = String(settings.velocity);
-            el.thru.checked = settings.thru;
-            drawPortLists();
         }
 
         function portItem(name, tagText, cls) {
@@ -964,7 +1055,33 @@
             el.inputList.classList.toggle("empty", !access || access.inputs.size === 0);
         }
 
-        function drawStatus() {
+        function draw() {
+            drawOutputSelect();
+            el.channelSelect.value = String(settings.channel);
+            el.velocity.value = String(settings.velocity);
+            el.velocityValue.textContent = String(settings.velocity);
+            el.thru.checked = settings.thru;
+            drawPortLists();
+        }
+
+        for (var c = 0; c <= 16; c++)
+            el.channelSelect.appendChild(option(String(c), c === 0 ? "Keep (notes on 1)" : "Channel " + c));
+
+        el.outputSelect.addEventListener("change", function () { hook.selectOutput(el.outputSelect.value); });
+        el.channelSelect.addEventListener("change", function () { hook.setChannel(Number(el.channelSelect.value)); });
+        el.velocity.addEventListener("input", function () { el.velocityValue.textContent = el.velocity.value; });
+        el.velocity.addEventListener("change", function () { hook.setVelocity(Number(el.velocity.value)); });
+        el.thru.addEventListener("change", function () { hook.setThru(el.thru.checked); });
+        el.save.addEventListener("click", function () { hook.saveNotes(); });
+
+        draw();
+        return { draw: draw };
+    }
+
+    // ---- status ---------------------------------------------------------
+
+    function createStatus(el) {
+        function draw() {
             var text;
             var cls;
             if (hook.status === "failed") {
@@ -985,29 +1102,6 @@
             document.body.classList.toggle("no-midi", hook.status !== "ready" && hook.status !== "starting");
         }
 
-        function download(filename, content) {
-            if (typeof Blob === "undefined" || !window.URL || !URL.createObjectURL)
-                return;
-            var url = URL.createObjectURL(new Blob([content], { type: "text/plain" }));
-            var a = document.createElement("a");
-            a.href = url;
-            a.download = filename;
-            document.body.appendChild(a);
-            a.click();
-            a.remove();
-            setTimeout(function () { URL.revokeObjectURL(url); }, 1000);
-        }
-
-        for (var c = 0; c <= 16; c++)
-            el.channelSelect.appendChild(option(String(c), c === 0 ? "Keep (notes on 1)" : "Channel " + c));
-
-        el.outputSelect.addEventListener("change", function () { hook.selectOutput(el.outputSelect.value); });
-        el.channelSelect.addEventListener("change", function () { hook.setChannel(Number(el.channelSelect.value)); });
-        el.velocity.addEventListener("input", function () { el.velocityValue.textContent = el.velocity.value; });
-        el.velocity.addEventListener("change", function () { hook.setVelocity(Number(el.velocity.value)); });
-        el.thru.addEventListener("change", function () { hook.setThru(el.thru.checked); });
-        el.save.addEventListener("click", function () { hook.saveNotes(); });
-
         if (el.mode)
             el.mode.textContent = isPlugin ? "Plug-in" : "Standalone";
         if (el.instance && instanceId !== null) {
@@ -1015,20 +1109,41 @@
             el.instance.title = "Instance " + instanceId;
         }
 
-        buildKeyboard();
-        buildLog();
-        drawSettings();
-        drawStatus();
+        draw();
+        return { draw: draw };
+    }
+
+    // In a plain browser "Save notes" offers the text as a download.
+    function download(filename, content) {
+        if (typeof Blob === "undefined" || !window.URL || !URL.createObjectURL)
+            return;
+        var url = URL.createObjectURL(new Blob([content], { type: "text/plain" }));
+        var a = document.createElement("a");
+        a.href = url;
+        a.download = filename;
+        document.body.appendChild(a);
+        a.click();
+        a.remove();
+        setTimeout(function () { URL.revokeObjectURL(url); }, 1000);
+    }
+
+    function createView() {
+        var el = pageElements();
+        if (!el)
+            return NO_VIEW;
+
+        var ledger = createLedger(el, createKeyboard(el));
+        var form = createSettingsForm(el);
+        var status = createStatus(el);
 
         return {
-            seen: seenEntry,
-            portsChanged: drawSettings,
-            settingsChanged: drawSettings,
+            seen: ledger.seen,
+            portsChanged: form.draw,
+            settingsChanged: form.draw,
             statusChanged: function () {
-                drawStatus();
-                drawSettings();
+                status.draw();
+                form.draw();
             },
-            releaseHeld: releaseHeld,
             download: download,
         };
     }

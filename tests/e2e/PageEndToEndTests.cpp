@@ -204,3 +204,30 @@ TEST (PageEndToEnd, TextOutsideAsciiCrossesTheBridgeBothWays)
     ASSERT_TRUE (waitFor ([&] { return h.devices.getNumOpenOutputs ("out-0") == 1; }));
     EXPECT_TRUE (h.processor->getWebState().contains (name));
 }
+
+// A note key pressed while the output list still has the focus (right after
+// the player chose an output) plays a note and never reaches the list, whose
+// type-ahead would otherwise choose another output.
+TEST (PageEndToEnd, NoteKeysNeverReachTheOutputList)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.devices.plugOutput ("Lute", "out-0");
+    h.devices.plugOutput ("Harp", "out-1");
+    h.open();
+    ASSERT_EQ (h.eval ("lwDemo.selectOutput ('Lute')"), juce::var (true));
+
+    const auto pressed = h.eval (R"(
+        (function () {
+            var list = document.getElementById ("output-select");
+            list.focus();
+            var down = new KeyboardEvent ("keydown", { code: "KeyH", key: "h", bubbles: true, cancelable: true });
+            list.dispatchEvent (down);
+            list.dispatchEvent (new KeyboardEvent ("keyup", { code: "KeyH", key: "h", bubbles: true }));
+            return [document.activeElement === list, down.defaultPrevented, lwDemo.settings().output].join ("|");
+        })())");
+
+    EXPECT_EQ (pressed, juce::var ("true|true|Lute"));
+    ASSERT_TRUE (h.devices.waitForSent ("out-0", 2));
+    EXPECT_EQ (sentTo (h.devices, "out-0"), (std::vector<Bytes> { { 0x90, 69, 100 }, { 0x80, 69, 0 } }));
+    EXPECT_TRUE (h.devices.getSent ("out-1").empty());
+}

@@ -4,8 +4,8 @@
 
 // Any device names and saved state: the composed script's string literals
 // decode back to exactly the names and the state text, and none of them holds
-// a raw line terminator (which would be a syntax error). The bulk test in the
-// unit tests runs such scripts in a real script engine.
+// a raw line terminator (which would be a syntax error). The page tests
+// (tests/page/bootstrap.test.mjs) run such scripts in a real script engine.
 
 namespace
 {

@@ -3,7 +3,8 @@
 
 import { describe, test } from "node:test";
 import assert from "node:assert/strict";
-import { entries, loadPage, settle } from "./harness.mjs";
+import { readFileSync } from "node:fs";
+import { entries, gamePath, loadPage, settle } from "./harness.mjs";
 
 const OUTPUTS = entries("Synth A", "Synth B");
 const INPUTS = entries("Keys", "Pads");
@@ -275,5 +276,132 @@ describe("MIDI", () => {
         assert.match(lines[2], /\bout\b.*note on .*A4.*\(69\).*vel 80.*to Synth A/);
         assert.match(lines[3], /\bout\b.*note off.*\(69\)/);
         assert.equal(download.content, demo.notesText());
+    });
+});
+
+// The faults a game would copy from this page, each pinned down.
+describe("what a game must not copy", () => {
+    test("thru never echoes the host track, which the host forwards itself", async () => {
+        const { page, demo } = await startGame({ inputs: entries("DAW (host track)", "Keys") });
+        demo.selectOutput("Synth A");
+        demo.setThru(true);
+        page.bridge.clear();
+
+        page.bridge.fire("midiReceive", { port: 0, data: [0x90, 60, 100] });
+        page.bridge.fire("midiReceive", { port: 1, data: [0x90, 62, 100] });
+        assert.deepEqual(page.bridge.events("midiSend"), [{ port: 0, data: [144, 62, 100] }]);
+        assert.deepEqual(plain(demo.received.map((m) => m.input)), ["DAW (host track)", "Keys"]);
+    });
+
+    test("a held note is released on the device it was played on, across a device-list change", async () => {
+        const cases = [
+            { name: "the device moved down", outputs: entries("Synth B", "Synth A"), release: { port: 0, data: [128, 60, 0] } },
+            { name: "another device took its number", outputs: entries("Synth A", "Harp", "Synth B"), release: { port: 2, data: [128, 60, 0] } },
+            { name: "the device is gone", outputs: entries("Synth A"), release: null },
+        ];
+        for (const c of cases) {
+            const { page, demo } = await startGame();
+            demo.selectOutput("Synth B");
+            demo.holdNote("KeyA", 60);
+            assert.deepEqual(page.bridge.events("midiSend"), [{ port: 1, data: [144, 60, 100] }], c.name);
+            page.bridge.clear();
+
+            page.bridge.fire("midiPortsChanged", { outputs: c.outputs, inputs: INPUTS });
+            demo.releaseNote("KeyA");
+            assert.deepEqual(page.bridge.events("midiSend"), c.release ? [c.release] : [], c.name);
+            assert.equal(demo.heldCount(), 0, c.name);
+        }
+    });
+
+    test("choosing another output or channel releases held notes where they were played", async () => {
+        const { page, demo } = await startGame();
+        demo.selectOutput("Synth A");
+        demo.setChannel(3);
+        demo.holdNote("pointer1", 64);
+        page.bridge.clear();
+
+        demo.selectOutput("Synth B");
+        assert.deepEqual(page.bridge.events("midiSend"), [{ port: 0, data: [0x82, 64, 0] }]);
+    });
+
+    test("note keys are the page's everywhere but in a text field", async () => {
+        const { demo } = await startGame();
+        const key = (code, target, extra = {}) => demo.keyAction({ code, target, ...extra });
+        const cases = [
+            [key("KeyA", { tagName: "SELECT" }), "note"],              // the output list keeps no type-ahead
+            [key("KeyS", { tagName: "INPUT", type: "range" }), "note"],
+            [key("KeyD", { tagName: "INPUT", type: "checkbox" }), "note"],
+            [key("KeyF", { tagName: "BUTTON" }), "note"],
+            [key("KeyZ", { tagName: "SELECT" }), "octave-down"],
+            [key("KeyX", { tagName: "BODY" }), "octave-up"],
+            [key("KeyA", { tagName: "INPUT", type: "text" }), ""],
+            [key("KeyA", { tagName: "INPUT", type: "search" }), ""],
+            [key("KeyA", { tagName: "TEXTAREA" }), ""],
+            [key("KeyA", { tagName: "DIV", isContentEditable: true }), ""],
+            [key("KeyA", { tagName: "BODY" }, { ctrlKey: true }), ""],
+            [key("KeyQ", { tagName: "BODY" }), ""],
+            [key("ArrowDown", { tagName: "SELECT" }), ""],             // the list still works from the keyboard
+        ];
+        cases.forEach(([got, want], i) => assert.equal(got, want, `case ${i}`));
+    });
+});
+
+describe("settings kept in web storage", () => {
+    class FakeStorage {
+        constructor() { this.items = new Map(); }
+        getItem(k) { return this.items.has(k) ? this.items.get(k) : null; }
+        setItem(k, v) { this.items.set(k, String(v)); }
+    }
+
+    // The game's script runs after the storage exists, as in a browser.
+    async function startWithStorage(storage, options = {}) {
+        const page = loadPage({ outputs: OUTPUTS, inputs: INPUTS, ...options });
+        page.context.localStorage = storage;
+        page.run(readFileSync(gamePath, "utf8"));
+        await settle();
+        return { page, demo: page.context.lwDemo };
+    }
+
+    test("the standalone starts again from what the player chose, and tells the host", async () => {
+        const storage = new FakeStorage();
+        const first = await startWithStorage(storage);
+        assert.equal(first.demo.settingsFrom, "defaults");
+        first.demo.selectOutput("Synth B");
+        first.demo.setChannel(7);
+
+        const again = await startWithStorage(storage);
+        assert.equal(again.demo.settingsFrom, "storage");
+        assert.deepEqual(plain(again.demo.settings()), { output: "Synth B", channel: 7, thru: false, velocity: 100 });
+        assert.equal(lastState(again.page).channel, 7);
+        assert.equal(lastState(again.page).ports.outputs[0].portName, "Synth B");
+    });
+
+    test("each plug-in instance keeps its own, and the host's copy comes first", async () => {
+        const storage = new FakeStorage();
+        const a = await startWithStorage(storage, { instance: { id: "a", stateText: "" } });
+        a.demo.setChannel(2);
+        const b = await startWithStorage(storage, { instance: { id: "b", stateText: "" } });
+        assert.equal(b.demo.settingsFrom, "defaults");
+        b.demo.setChannel(9);
+
+        const aAgain = await startWithStorage(storage, { instance: { id: "a", stateText: "" } });
+        assert.equal(aAgain.demo.settings().channel, 2);
+
+        const fromHost = JSON.stringify({ channel: 11, ports: { outputs: [] } });
+        const aRestored = await startWithStorage(storage, { instance: { id: "a", stateText: fromHost } });
+        assert.equal(aRestored.demo.settingsFrom, "instance");
+        assert.equal(aRestored.demo.settings().channel, 11);
+    });
+
+    test("storage that refuses or holds junk is the defaults", async () => {
+        const junk = new FakeStorage();
+        junk.setItem("lutewyrm.rehearsal-hall.settings:standalone", "{not json");
+        const refusing = { getItem() { throw new Error("denied"); }, setItem() { throw new Error("denied"); } };
+        for (const storage of [junk, refusing]) {
+            const { page, demo } = await startWithStorage(storage);
+            assert.equal(demo.settingsFrom, "defaults");
+            assert.equal(demo.setChannel(4), 4);
+            assert.equal(lastState(page).channel, 4);       // the host still hears of it
+        }
     });
 });

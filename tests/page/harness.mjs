@@ -1,10 +1,12 @@
 // Runs the page scripts the way the host's web view does: a fresh script
-// context per case, the bootstrap script composed as the host composes it
-// (port-list declarations, the shim text, the optional instance block), a
-// fake native-integration bridge, and a hand-driven clock for
-// performance.now and setTimeout.
+// context per case, the bootstrap script the editor itself composes (the
+// lutewyrm_compose_bootstrap tool runs BootstrapScript::compose on the
+// embedded shim), a fake native-integration bridge that accepts page events
+// the way the editor does, and a hand-driven clock for performance.now and
+// setTimeout.
 
-import { readFileSync } from "node:fs";
+import { spawnSync } from "node:child_process";
+import { existsSync, readFileSync } from "node:fs";
 import { fileURLToPath } from "node:url";
 import vm from "node:vm";
 
@@ -13,9 +15,50 @@ const root = fileURLToPath(new URL("../../", import.meta.url));
 export const shimText = readFileSync(root + "page/webmidi-shim.js", "utf8");
 export const gamePath = root + "page/game/game.js";
 
+// The editor's origin and key for the pages loadPage makes.
+export const GAME_ORIGIN = "https://game.example";
+export const EVENT_KEY = "0f1e2d3c4b5a69788796a5b4c3d2e1f0";
+
+// The page events the editor listens for, which the bootstrap wraps with its key.
+export const SEALED_EVENTS = ["midiSend", "midiOpenInput", "fileDownload", "lwStateChanged"];
+
 // A copy made through JSON is what the native side would receive, and it
 // lives in this realm, so assert.deepStrictEqual can compare it.
-const viaJson = (value) => (value === undefined ? undefined : JSON.parse(JSON.stringify(value)));
+export const viaJson = (value) => (value === undefined ? undefined : JSON.parse(JSON.stringify(value)));
+
+export const composerPath = process.env.LUTEWYRM_COMPOSE_BOOTSTRAP
+    || root + "build/tests/tools/lutewyrm_compose_bootstrap" + (process.platform === "win32" ? ".exe" : "");
+
+// Composes the editor's script for each request with one run of the tool:
+// {outputs: [names], inputs: [names], instance: {id, state} or null,
+//  gameOrigin and eventKey (both, or neither for no page-event check)}.
+export function composeBootstraps(requests) {
+    if (!existsSync(composerPath))
+        throw new Error(`No bootstrap composer at ${composerPath}: build it with `
+            + "`cmake --build build --target lutewyrm_compose_bootstrap`, "
+            + "or point LUTEWYRM_COMPOSE_BOOTSTRAP at it");
+
+    const run = spawnSync(composerPath, [], { input: JSON.stringify(requests), encoding: "utf8", maxBuffer: 1 << 30 });
+    if (run.error || run.status !== 0)
+        throw new Error(`${composerPath} failed: ${run.error ?? run.stderr}`);
+
+    const scripts = JSON.parse(run.stdout);
+    // The tool carries the shim as it was when it was built; a stale copy
+    // would test yesterday's shim.
+    if (scripts.some((s) => !s.includes(shimText)))
+        throw new Error(`${composerPath} holds another page/webmidi-shim.js than the source tree: rebuild it`);
+    return scripts;
+}
+
+// Most pages in a test file share their bootstrap; one run of the tool each.
+const composed = new Map();
+
+function composeBootstrap(request) {
+    const id = JSON.stringify(request);
+    if (!composed.has(id))
+        composed.set(id, composeBootstraps([request])[0]);
+    return composed.get(id);
+}
 
 export class FakeClock {
     constructor(start = 1000) {
@@ -54,20 +97,30 @@ export class FakeClock {
     }
 }
 
+// With an event key, only events that carry it reach `emitted`, unwrapped,
+// as only they reach the editor's handlers (PageEventKey::unwrap); `posted`
+// keeps every event as the page posted it.
 export class FakeBridge {
-    constructor() {
+    constructor(eventKey = null) {
+        this.posted = []; // {name, payload (JSON copy)}
         this.emitted = []; // {name, payload (JSON copy), raw}
         this.listeners = []; // {name, fn} in the order added
         const self = this;
         this.backend = {
             emitEvent(name, payload) {
-                self.emitted.push({ name, payload: viaJson(payload), raw: payload });
+                self.posted.push({ name, payload: viaJson(payload) });
+                if (eventKey === null)
+                    self.emitted.push({ name, payload: viaJson(payload), raw: payload });
+                else if (carriesKey(payload, eventKey))
+                    self.emitted.push({ name, payload: viaJson(payload.payload), raw: payload.payload });
             },
             addEventListener(name, fn) {
                 self.listeners.push({ name, fn });
                 return [name, self.listeners.length];
             },
         };
+        // What the page finds before any script wraps it.
+        this.ownEmitEvent = this.backend.emitEvent;
     }
 
     // Native-to-page delivery: the payload crosses as JSON, like the real one.
@@ -82,64 +135,72 @@ export class FakeBridge {
 
     clear() {
         this.emitted.length = 0;
+        this.posted.length = 0;
     }
 }
 
-// The two port-list declarations exactly as the host writes them ahead of
-// the shim; null leaves a list undeclared.
-export function portDeclarations(outputs, inputs) {
-    let text = "";
-    if (outputs !== null)
-        text += "var _juceMidiPorts = " + JSON.stringify(outputs) + ";\n";
-    if (inputs !== null)
-        text += "var _juceMidiInputPorts = " + JSON.stringify(inputs) + ";\n";
-    return text;
+function carriesKey(wrapped, key) {
+    return wrapped !== null && typeof wrapped === "object" && !Array.isArray(wrapped) && wrapped.lwKey === key;
 }
 
 export function entries(...names) {
     return names.map((name, id) => ({ id, name }));
 }
 
+// The host declares both lists, each numbering its ports by position. The
+// shim's own defences (a list left undeclared, ids out of step with the
+// positions) need declarations the editor never writes: those pages get the
+// editor's script for two empty lists with its two declarations replaced by
+// hand-made ones. That keeps every other byte the product's, where a switch
+// in the tool would make it compose scripts the editor cannot.
+function hostWrites(list) {
+    return list !== null && list.every((entry, i) => entry.id === i && typeof entry.name === "string");
+}
+
+function declaration(name, list) {
+    return list === null ? "" : "var " + name + " = " + JSON.stringify(list) + ";\n";
+}
+
+function replaceOnce(text, part, by, what) {
+    const at = text.indexOf(part);
+    if (at < 0 || text.indexOf(part, at + 1) >= 0)
+        throw new Error(`the composed script does not hold ${what} exactly once`);
+    return text.slice(0, at) + by + text.slice(at + part.length);
+}
+
+// Runs a composed script in a fresh page and returns the page.
 // options:
-//   outputs, inputs   port entries, or null for an undeclared list
-//   instance          {id, stateText} for the plug-in instance block
-//   bridge            false to start without window.__JUCE__
-//   shim              false to leave navigator.requestMIDIAccess alone
-//   game              true to run page/game/game.js after the bootstrap
-//   navigator         the navigator object to use
-export function loadPage(options = {}) {
+//   origin      location.origin of the page (the game's by default)
+//   frame       true for a frame inside the page rather than its top document
+//   eventKey    the key the bridge requires on page events, or null for none
+//   bridge      false to start without window.__JUCE__
+//   navigator   the navigator object to use
+export function openPage(script, options = {}) {
     const {
-        outputs = [],
-        inputs = [],
-        instance = null,
+        origin = GAME_ORIGIN,
+        frame = false,
+        eventKey = null,
         bridge: withBridge = true,
-        shim = true,
-        game = false,
         navigator = {},
     } = options;
 
     const clock = new FakeClock();
-    const bridge = new FakeBridge();
+    const bridge = new FakeBridge(eventKey);
     const sandbox = {
         navigator,
+        location: { origin },
         performance: { now: () => clock.now() },
         setTimeout: (fn, ms) => clock.setTimeout(fn, ms),
         clearTimeout: (id) => clock.clearTimeout(id),
     };
     const context = vm.createContext(sandbox);
-    vm.runInContext("var window = globalThis;", context);
+    vm.runInContext("var window = globalThis, self = globalThis;", context);
+    // A frame's top is the document that holds it.
+    vm.runInContext(frame ? "var top = { location: location };" : "var top = globalThis;", context);
     if (withBridge)
         context.__JUCE__ = { backend: bridge.backend };
 
-    let bootstrap = portDeclarations(outputs, inputs);
-    if (shim)
-        bootstrap += shimText;
-    if (instance)
-        bootstrap += "\nvar _lwInstanceId = " + JSON.stringify(instance.id) + ";\n"
-            + "var _lwInstanceState = " + (instance.stateText.trim() === "" ? "null" : instance.stateText) + ";\n";
-    vm.runInContext(bootstrap, context, { filename: "bootstrap.js" });
-    if (game)
-        vm.runInContext(readFileSync(gamePath, "utf8"), context, { filename: "game.js" });
+    vm.runInContext(script, context, { filename: "bootstrap.js" });
 
     return {
         context,
@@ -148,6 +209,50 @@ export function loadPage(options = {}) {
         navigator,
         run: (code) => vm.runInContext(code, context),
     };
+}
+
+// Loads a page with the editor's bootstrap script.
+// options:
+//   outputs, inputs   port entries, or null for an undeclared list
+//   instance          {id, stateText} for the plug-in instance block
+//   checkPageEvents   false for the editor without the page-event check (its
+//                     key block needs the bridge, so pair it with bridge: false)
+//   bridge            false to start without window.__JUCE__
+//   shim              false to take the shim out of the script
+//   game              true to run page/game/game.js after the bootstrap
+//   navigator         the navigator object to use
+//   origin, frame     where the page is (see openPage)
+export function loadPage(options = {}) {
+    const {
+        outputs = [],
+        inputs = [],
+        instance = null,
+        checkPageEvents = true,
+        shim = true,
+        game = false,
+        ...where
+    } = options;
+
+    const byHost = hostWrites(outputs) && hostWrites(inputs);
+    const names = (list) => (byHost ? list.map((entry) => entry.name) : []);
+    let script = composeBootstrap({
+        outputs: names(outputs),
+        inputs: names(inputs),
+        instance: instance && { id: instance.id, state: instance.stateText },
+        ...(checkPageEvents ? { gameOrigin: GAME_ORIGIN, eventKey: EVENT_KEY } : {}),
+    });
+
+    if (!byHost)
+        script = replaceOnce(script, "var _juceMidiPorts = [];\nvar _juceMidiInputPorts = [];\n",
+                             declaration("_juceMidiPorts", outputs) + declaration("_juceMidiInputPorts", inputs),
+                             "the port-list declarations");
+    if (!shim)
+        script = replaceOnce(script, shimText, "", "the shim");
+
+    const page = openPage(script, { eventKey: checkPageEvents ? EVENT_KEY : null, ...where });
+    if (game)
+        vm.runInContext(readFileSync(gamePath, "utf8"), page.context, { filename: "game.js" });
+    return page;
 }
 
 // Lets already-resolved promise callbacks run.

@@ -8,6 +8,13 @@ import { access, entries, loadPage, settle, shimText } from "./harness.mjs";
 const tag = (v) => Object.prototype.toString.call(v);
 const mapSummary = (map) => Array.from(map, ([key, port]) => [key, port.id, port.name, port._idx]);
 
+// Listeners a page may pass that are not functions.
+const notFunctions = [
+    ["an object with handleEvent", { handleEvent() {} }],
+    ["a string", "onMessage"],
+    ["null", null],
+];
+
 async function isSettled(promise) {
     let done = false;
     promise.then(() => { done = true; });
@@ -37,6 +44,25 @@ describe("script text and start-up", () => {
         assert.deepEqual(Object.keys(page.navigator), ["requestMIDIAccess"]);
         assert.deepEqual(page.bridge.listeners.map((l) => l.name), ["midiReceive", "midiPortsChanged"]);
         assert.deepEqual(page.bridge.emitted, []);
+    });
+
+    test("on an engine with its own Web MIDI, the host's is the navigator's own and the engine's stays as it was", async () => {
+        // As an engine declares it: a method of Navigator.prototype.
+        function Navigator() {}
+        const own = () => "the engine's own";
+        Object.defineProperty(Navigator.prototype, "requestMIDIAccess", { value: own, writable: true, enumerable: true, configurable: true });
+        const navigator = new Navigator();
+
+        const page = loadPage({ outputs: entries("Synth"), inputs: entries("Keys"), navigator });
+
+        assert.ok(Object.hasOwn(navigator, "requestMIDIAccess"));
+        assert.notEqual(navigator.requestMIDIAccess, own);
+        assert.equal(Object.getPrototypeOf(navigator), Navigator.prototype);
+        assert.deepEqual(Object.getOwnPropertyDescriptor(Navigator.prototype, "requestMIDIAccess"),
+                         { value: own, writable: true, enumerable: true, configurable: true });
+        const a = await access(page);
+        assert.deepEqual(mapSummary(a.outputs), [["0", "0", "Synth", 0]]);
+        assert.deepEqual(mapSummary(a.inputs), [["0", "0", "Keys", 0]]);
     });
 
     const listCases = [
@@ -443,6 +469,23 @@ describe("incoming MIDI", () => {
             assert.deepEqual(got, c.expect);
         });
     }
+
+    // A page written for the browser's own Web MIDI may pass these; the shim
+    // stores them (adding one still opens the port) but never calls them.
+    for (const [name, listener] of notFunctions) {
+        test(`a midimessage listener that is ${name} keeps no one from the message`, async () => {
+            const page = loadPage({ inputs: entries("A") });
+            const a = await access(page);
+            const input = a.inputs.get("0");
+            const got = [];
+            input.onmidimessage = () => got.push("handler");
+            input.addEventListener("midimessage", () => got.push("before"));
+            input.addEventListener("midimessage", listener);
+            input.addEventListener("midimessage", () => got.push("after"));
+            assert.doesNotThrow(() => page.bridge.fire("midiReceive", { port: 0, data: [144, 60, 1] }));
+            assert.deepEqual(got, ["handler", "before", "after"]);
+        });
+    }
 });
 
 describe("device-list changes", () => {
@@ -493,6 +536,38 @@ describe("device-list changes", () => {
             assert.deepEqual(called, c.expect);
         });
     }
+
+    for (const [name, listener] of notFunctions) {
+        test(`a statechange listener that is ${name} keeps no one from the change`, async () => {
+            const page = loadPage({ outputs: entries("Synth A") });
+            const a = await access(page);
+            const got = [];
+            a.onstatechange = () => got.push("handler");
+            a.addEventListener("statechange", () => got.push("before"));
+            a.addEventListener("statechange", listener);
+            a.addEventListener("statechange", () => got.push("after"));
+            assert.doesNotThrow(() => page.bridge.fire("midiPortsChanged", newLists));
+            assert.deepEqual(got, ["handler", "before", "after"]);
+        });
+    }
+
+    test("a listener that removes itself misses only the changes after, and the ones after it still get this one", async () => {
+        const page = loadPage({ outputs: entries("Synth A") });
+        const a = await access(page);
+        const got = [];
+        const once = () => { got.push("once"); a.removeEventListener("statechange", once); };
+        a.addEventListener("statechange", () => got.push("first"));
+        a.addEventListener("statechange", once);
+        a.addEventListener("statechange", () => got.push("second"));
+        a.addEventListener("statechange", () => got.push("third"));
+
+        page.bridge.fire("midiPortsChanged", newLists);
+        assert.deepEqual(got, ["first", "once", "second", "third"]);
+
+        got.length = 0;
+        page.bridge.fire("midiPortsChanged", newLists);
+        assert.deepEqual(got, ["first", "second", "third"]);
+    });
 
     test("ports are replaced by new closed ones while the old maps and ports stay usable", async () => {
         const page = loadPage({ outputs: entries("Synth A", "Synth B"), inputs: entries("Keys", "Pads") });
@@ -611,6 +686,31 @@ describe("stale access objects", () => {
 });
 
 describe("without the bridge", () => {
+    test("a shim started without the bridge does not throw, still gives access, and drops sends", async () => {
+        // The editor's key block wraps the bridge's emitEvent and needs it,
+        // so this is the editor's script without the page-event check.
+        let page;
+        assert.doesNotThrow(() => {
+            page = loadPage({ outputs: entries("Synth"), inputs: entries("Keys"), instance: { id: "i1", stateText: "{\"a\":1}" },
+                              bridge: false, checkPageEvents: false });
+        });
+        assert.equal(page.context._lwInstanceId, "i1", "the rest of the host's script runs");
+
+        const a = await access(page);
+        assert.deepEqual(mapSummary(a.outputs), [["0", "0", "Synth", 0]]);
+        assert.deepEqual(mapSummary(a.inputs), [["0", "0", "Keys", 0]]);
+        const out = a.outputs.get("0");
+        out.send([0x90, 60, 100]);
+        out.send([0x80, 60, 0], page.clock.now() + 10);
+        a.inputs.get("0").onmidimessage = () => {};
+        page.clock.advance(20);
+
+        // Nothing was kept back for a bridge that turns up later.
+        page.context.__JUCE__ = { backend: page.bridge.backend };
+        page.clock.advance(20);
+        assert.deepEqual(page.bridge.posted, []);
+    });
+
     const removals = [
         ["window.__JUCE__ deleted", (ctx) => { delete ctx.__JUCE__; }],
         ["window.__JUCE__ without a backend", (ctx) => { ctx.__JUCE__ = {}; }],

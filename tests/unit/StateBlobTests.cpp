@@ -159,6 +159,8 @@ TEST (StateBlob, ValuesKeepTheirMeaning)
         { "\"640\"",           "640",                     640 },
         { "\" 77px\"",          " 77px",                   77 },
         { "16385",                   "16385",                   16384 },
+        { "99999999999999999999",    "1e20",                    16384 },     // too long for 64 bits
+        { "-99999999999999999999",   "-1e20",                   0 },
         { R"({"channel": 3, "ports": {"outputs": [{"portName": "Lute"}]}})",
           R"({"channel": 3, "ports": {"outputs": [{"portName": "Lute"}]}})", 0 },
         { R"([1, "two"])",           R"([1, "two"])",           0 },
