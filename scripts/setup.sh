@@ -136,9 +136,23 @@ verify_patches() {
     log "verified: ${reversed[*]}"
 }
 
+# The page tests' own tool, the TypeScript compiler, from the npm registry at
+# the version tests/page/package-lock.json pins.
+install_page_test_tools() {
+    local dir="$repo/tests/page" wanted
+    wanted=$(sed -n 's/.*"typescript": "\([0-9.]*\)".*/\1/p' "$dir/package.json" | head -n 1)
+    if [ -x "$dir/node_modules/.bin/tsc" ] && "$dir/node_modules/.bin/tsc" --version | grep -qF "$wanted"; then
+        return 0
+    fi
+    command -v npm >/dev/null || install_missing npm
+    log "installing the page tests' tools (npm ci in tests/page)"
+    (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+}
+
 install_missing "${build_packages[@]}"
 if [ "${LUTEWYRM_SETUP_TESTS:-1}" = "1" ]; then
     install_missing "${test_packages[@]}"
+    install_page_test_tools
 fi
 
 # A tree fetched before the patch series changed is fetched again.

@@ -231,3 +231,42 @@ TEST (PageEndToEnd, NoteKeysNeverReachTheOutputList)
     EXPECT_EQ (sentTo (h.devices, "out-0"), (std::vector<Bytes> { { 0x90, 69, 100 }, { 0x80, 69, 0 } }));
     EXPECT_TRUE (h.devices.getSent ("out-1").empty());
 }
+
+// The minimal example page of page/README.md, on the game's origin: it lists
+// the ports, plays into the chosen output, shows what arrives, and gets its
+// settings back in the plug-in.
+TEST (PageEndToEnd, MinimalExamplePageWorksAsDocumented)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.devices.plugOutput ("Lute", "out-0");
+    h.devices.plugOutput ("Harp", "out-1");
+    h.open();
+
+    const auto address = PageServerEnvironment::address (PageServerEnvironment::gamePort(), "/examples/minimal/");
+    const auto load = [&]
+    {
+        onMessageThread ([&] { h.editor().getBrowser().goToURL (address); });
+        return h.waitForPage ("window.minimalPage !== undefined && minimalPage.ready === true");
+    };
+
+    ASSERT_TRUE (load());
+    EXPECT_EQ (h.eval ("minimalPage.outputs().join ('|')"), juce::var ("Lute|Harp"));
+    ASSERT_EQ (h.eval ("minimalPage.select ('Harp') && minimalPage.playNote (60)"), juce::var (true));
+    ASSERT_TRUE (h.devices.waitForSent ("out-1", 1));
+    EXPECT_EQ (sentTo (h.devices, "out-1"), (std::vector<Bytes> { { 0x90, 60, 100 } }));
+
+    // The host track arrives on its input.
+    juce::AudioBuffer<float> audio (2, 64);
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::noteOn (2, 64, (juce::uint8) 90), 0);
+    h.processor->processBlock (audio, midi);
+    ASSERT_TRUE (h.waitForPage ("minimalPage.received.length === 1"));
+    EXPECT_EQ (h.eval ("minimalPage.received[0].join (' ')"), juce::var ("145 64 90"));
+
+    // Its settings reached the host, which routes by them and hands them back.
+    ASSERT_TRUE (waitFor ([&] { return h.processor->getWebState().contains ("Harp"); }));
+    h.close();
+    h.open();
+    ASSERT_TRUE (load());
+    EXPECT_EQ (h.eval ("document.getElementById ('output').value"), juce::var ("Harp"));
+}

@@ -4,7 +4,8 @@
 Each port is its own origin (http://127.0.0.1:<port>), so one server gives the
 tests the game's origin, foreign origins and an HTTPS origin with a self-signed
 certificate. /rpg and /rpg/<file> are the stand-in page (as scripts/serve_page.py
-serves it); /fixtures/<file> are the pages in tests/e2e/pages/.
+serves it); /fixtures/<file> are the pages in tests/e2e/pages/, and
+/examples/<name>/<file> the example pages in page/examples/.
 
 Usage: fixture_server.py [--http PORT]... [--https PORT --cert FILE --key FILE]
 """
@@ -20,15 +21,22 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
 import serve_page  # noqa: E402
 
 FIXTURES = os.path.join(HERE, "pages")
+EXAMPLES = os.path.join(HERE, "..", "..", "page", "examples")
 
 
 class Handler(serve_page.Handler):
     def do_GET(self):
         path = self.path.split("?", 1)[0].split("#", 1)[0]
-        if not path.startswith("/fixtures/"):
+        if path.startswith("/fixtures/"):
+            folder, name = FIXTURES, path[len("/fixtures/"):]
+        elif path.startswith("/examples/") and path.count("/") == 3:
+            example, name = path[len("/examples/"):].split("/")
+            folder, name = os.path.join(EXAMPLES, example), name or "index.html"
+            if example.startswith("."):
+                return self.send_error(404)
+        else:
             return super().do_GET()
-        name = path[len("/fixtures/"):]
-        file = os.path.join(FIXTURES, name)
+        file = os.path.join(folder, name)
         if "/" in name or name.startswith(".") or not os.path.isfile(file):
             return self.send_error(404)
         with open(file, "rb") as f:
