@@ -5,7 +5,9 @@ Starts the real binary with a fresh home folder against the locally served
 stand-in page, lets the page report its settings over the bridge, closes the
 window the way a window manager's close button does, and checks what the
 framework's wrapper saved: "filterState" holding a state blob with the page's
-settings. A second start must keep the instance id.
+settings. A second start must keep the instance id, and the page must start
+from the channel the player chose in the first: the application never hands
+the page its settings back, so the page keeps them in web storage.
 """
 import argparse
 import importlib.util
@@ -55,7 +57,31 @@ def decode_blob(text):
     return bytes(out)
 
 
-def run_once(binary, home, screenshot_path=None):
+def screen_bytes():
+    return subprocess.run(["xwd", "-root", "-silent"], capture_output=True, check=True).stdout
+
+
+def choose_channel_3(window):
+    """Clicks the "Channel" label (which focuses its list without opening it)
+    and steps the list three entries down with the arrow key, as a player
+    would, then waits until the page has redrawn: it reports the change to
+    the host in the same turn, before it draws. The place is the stand-in
+    page's layout in the default window."""
+    subprocess.run(["xdotool", "mousemove", "--window", str(window), "62", "242", "click", "1"], check=True)
+    # The focus ring drawn for the click must not count as the change.
+    before, deadline = screen_bytes(), time.monotonic() + 60
+    while (now := screen_bytes()) != before:
+        assert time.monotonic() < deadline, "the page never came to rest"
+        before = now
+        time.sleep(0.2)
+    subprocess.run(["xdotool", "key", "Down", "Down", "Down"], check=True)
+    deadline = time.monotonic() + 60
+    while screen_bytes() == before:
+        assert time.monotonic() < deadline, "the page did not take the keys"
+        time.sleep(0.1)
+
+
+def run_once(binary, home, screenshot_path=None, before_close=None):
     env = dict(os.environ, HOME=home)
     for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"):
         env.pop(key, None)
@@ -72,9 +98,11 @@ def run_once(binary, home, screenshot_path=None):
             print("screenshot:", shot)
         # Our own window is the one of our process; the web engine's child has
         # windows of the same name.
-        for window in x11.find_windows("Lutewyrm RPG"):
-            if x11.window_pid(window) == proc.pid:
-                x11.request_close(window)
+        ours = [w for w in x11.find_windows("Lutewyrm RPG") if x11.window_pid(w) == proc.pid]
+        if before_close:
+            before_close(ours[0])
+        for window in ours:
+            x11.request_close(window)
         code = proc.wait(timeout=60)
         assert code == 0, f"exit code {code}"
     finally:
@@ -98,7 +126,7 @@ def main():
     server = start_page_server(args.port)
     home = tempfile.mkdtemp(prefix="lutewyrm-home-")
     try:
-        values, blob = run_once(args.binary, home, args.screenshot)
+        values, blob = run_once(args.binary, home, args.screenshot, before_close=choose_channel_3)
         text = blob.decode("utf-8")
         assert "\r\n" in text and not text.endswith("\n"), repr(text)
         state = json.loads(text)
@@ -106,6 +134,7 @@ def main():
         assert re.fullmatch(r"[0-9a-f]{32}", state["instanceId"]), state
         page = json.loads(state["state"])       # the page's own settings, as it reported them
         assert "ports" in page and "outputs" in page["ports"], page
+        assert page["channel"] == 3, f"the player's choice did not reach the host: {page}"
         assert "windowX" in values and "windowY" in values, values
         print("first run: instance", state["instanceId"], "page settings", state["state"])
 
@@ -113,6 +142,10 @@ def main():
         state2 = json.loads(blob2.decode("utf-8"))
         assert state2["instanceId"] == state["instanceId"], (state, state2)
         print("second run kept instance", state2["instanceId"])
+        # The page reports its settings as it starts: from web storage, not the defaults.
+        page2 = json.loads(state2["state"])
+        assert page2["channel"] == 3, f"the page did not start from the player's channel: {page2}"
+        print("second run started from channel", page2["channel"])
     finally:
         server.shutdown()
         subprocess.run(["rm", "-rf", home])
