@@ -156,3 +156,95 @@ TEST (Headless, DISABLED_EditorWorksWithoutADisplay)
 
     onMessageThread ([&] { editor.reset(); });
 }
+
+TEST (WebViewRobustness, RuntimeLibrariesAloneAreEnough)
+{
+    juce::ChildProcess child;
+    const auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName();
+    ASSERT_TRUE (child.start (juce::StringArray { "env", "LD_PRELOAD=" LUTEWYRM_HIDE_DEV_LIBRARIES,
+                                                  self, "--gtest_filter=PageEndToEnd.DeviceNoteReachesThePageAndItsEchoReachesTheOutput" }));
+    const auto output = child.readAllProcessOutput();
+    child.waitForProcessToFinish (60000);
+    EXPECT_EQ (child.getExitCode(), 0u) << output;
+    EXPECT_TRUE (output.contains ("[  PASSED  ] 1 test")) << output;
+}
+
+TEST (WebViewRobustness, OneDataFolderForEveryInstanceThatSurvivesRestarts)
+{
+    const auto dataHome = juce::File::createTempFile ("data");
+    dataHome.createDirectory();
+    setenv ("XDG_DATA_HOME", dataHome.getFullPathName().toRawUTF8(), 1);
+
+    {
+        EditorHarness plugin (Wrapper::wrapperType_VST3);
+        plugin.open();
+        plugin.eval ("localStorage.setItem ('lutewyrm-test', 'kept'); document.cookie = 'bard=lute; max-age=3600'; true");
+
+        // The engine writes both a moment later, in processes of its own:
+        // close only once they are on disk.
+        // (SQLite files: the text may be stored as UTF-8 or as UTF-16.)
+        const auto onDisk = [&] (const std::string& text)
+        {
+            std::string wide;
+            for (auto c : text)
+                wide += { c, '\0' };
+
+            for (auto& file : dataHome.findChildFiles (juce::File::findFiles, true))
+            {
+                juce::MemoryBlock block;
+                file.loadFileAsData (block);
+                const std::string bytes (static_cast<const char*> (block.getData()), block.getSize());
+
+                if (bytes.find (text) != std::string::npos || bytes.find (wide) != std::string::npos)
+                    return true;
+            }
+
+            return false;
+        };
+
+        EXPECT_TRUE (waitFor ([&] { return onDisk ("lutewyrm-test") && onDisk ("bard"); }, 60000));
+    }
+
+    // A later, separate web engine, this time for the standalone application.
+    {
+        EditorHarness standalone (Wrapper::wrapperType_Standalone);
+        standalone.open();
+        EXPECT_EQ (standalone.eval ("localStorage.getItem ('lutewyrm-test')"), juce::var ("kept"));
+        EXPECT_TRUE (standalone.eval ("document.cookie").toString().contains ("bard=lute"));
+    }
+
+    // Everything is in the one folder; nothing is named after the program.
+    const auto folders = dataHome.findChildFiles (juce::File::findDirectories, false);
+    ASSERT_EQ (folders.size(), 1);
+    EXPECT_EQ (folders[0].getFileName(), "LUTE WYRM RPG");
+
+    unsetenv ("XDG_DATA_HOME");
+    dataHome.deleteRecursively();
+}
+
+TEST (WebViewRobustness, OpeningAndClosingEditorsLeaksNoDescriptorsOrProcesses)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.open();
+    h.close();
+    settle (500);
+    const auto descriptorsBefore = ProcessInfo::openDescriptors();
+
+    for (int i = 0; i < 20; ++i)
+    {
+        h.open();
+        h.close();
+    }
+
+    settle (500);
+
+    // The last web engine may take a moment to end on a busy machine.
+    waitFor ([&]
+    {
+        return ProcessInfo::openDescriptors() <= descriptorsBefore + 2
+            && ProcessInfo::children (getpid(), "--juce-gtkwebkitfork-child").empty();
+    });
+
+    EXPECT_LE (ProcessInfo::openDescriptors(), descriptorsBefore + 2);
+    EXPECT_TRUE (ProcessInfo::children (getpid(), "--juce-gtkwebkitfork-child").empty());
+}
