@@ -50,15 +50,18 @@ namespace BootstrapScript
                       .replace (juce::String::charToString ((juce::juce_wchar) 0x2029), "\\u2029");
     }
 
+    static juce::String instanceStateValue (const juce::String& webState)
+    {
+        return webState.trim().isEmpty()
+                 ? juce::String ("null")
+                 : "(function () { try { return JSON.parse (" + toStringLiteral (webState)
+                       + "); } catch (e) { return null; } })()";
+    }
+
     juce::String instanceBlock (const juce::String& instanceId, const juce::String& webState)
     {
-        const auto stateValue = webState.trim().isEmpty()
-                                  ? juce::String ("null")
-                                  : "(function () { try { return JSON.parse (" + toStringLiteral (webState)
-                                        + "); } catch (e) { return null; } })()";
-
         return "\nvar _lwInstanceId = " + toStringLiteral (instanceId) + ";\n"
-             + "var _lwInstanceState = " + stateValue + ";\n";
+             + "var _lwInstanceState = " + instanceStateValue (webState) + ";\n";
     }
 
     juce::String eventKeyBlock (const juce::String& key)
@@ -79,9 +82,24 @@ namespace BootstrapScript
 
     juce::String forGameOnly (const juce::String& gameOrigin, const juce::String& script)
     {
-        return "if (location.origin === " + toStringLiteral (gameOrigin) + " && window.top === window.self) {\n"
+        // self.origin is the document's own origin ("null" when its server
+        // sandboxes it); location.origin is only that of its address. Both
+        // are still the engine's own here: the page's scripts have not run.
+        const auto origin = toStringLiteral (gameOrigin);
+
+        return "(function () {\n"
+               "if (self.origin !== " + origin + " || location.origin !== " + origin + " || window.top !== window.self)\n"
+               "    return;\n"
+               "var declare = function (name, value) {\n"
+               "    Object.defineProperty (window, name, { value: value, writable: true, enumerable: true, configurable: false });\n"
+               "};\n"
              + script
-             + "}\n";
+             + "})();\n";
+    }
+
+    juce::String declareGlobal (const juce::String& name, const juce::String& valueScript)
+    {
+        return "declare (" + toStringLiteral (name) + ", " + valueScript + ");\n";
     }
 
     juce::String compose (const juce::StringArray& outputNames,
@@ -90,13 +108,25 @@ namespace BootstrapScript
                           const std::optional<Instance>& instance,
                           const std::optional<PageEventCheck>& pageEventCheck)
     {
-        auto script = buildPortsScript (outputNames, inputNames, shimText);
+        if (! pageEventCheck.has_value())
+        {
+            auto script = buildPortsScript (outputNames, inputNames, shimText);
+
+            if (instance.has_value())
+                script << instanceBlock (instance->id, instance->webState);
+
+            return script;
+        }
+
+        // The same pieces in the same order, with the globals made only
+        // where the script runs.
+        auto script = declareGlobal ("_juceMidiPorts", portList (outputNames))
+                    + declareGlobal ("_juceMidiInputPorts", portList (inputNames))
+                    + shimText;
 
         if (instance.has_value())
-            script << instanceBlock (instance->id, instance->webState);
-
-        if (! pageEventCheck.has_value())
-            return script;
+            script << "\n" << declareGlobal ("_lwInstanceId", toStringLiteral (instance->id))
+                   << declareGlobal ("_lwInstanceState", instanceStateValue (instance->webState));
 
         script << eventKeyBlock (pageEventCheck->key);
         return forGameOnly (pageEventCheck->gameOrigin, script);

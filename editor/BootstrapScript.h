@@ -45,9 +45,18 @@ namespace BootstrapScript
     juce::String eventKeyBlock (const juce::String& key);
 
     /** The script, run only in the top-level document of the game's origin:
-        pages of other origins, and every frame, get nothing of it.
+        pages of other origins, every frame, and game documents that their
+        server isolates (a sandbox policy gives them the origin "null") get
+        nothing of it. The script runs inside a function, so it must declare
+        its globals with declareGlobal, never with a top-level var, which
+        would be hoisted into every page.
     */
     juce::String forGameOnly (const juce::String& gameOrigin, const juce::String& script);
+
+    /** Inside forGameOnly: makes a global the way a top-level var does
+        (writable, enumerable, not deletable), only where the script runs.
+    */
+    juce::String declareGlobal (const juce::String& name, const juce::String& valueScript);
 
     /** What a plug-in instance hands its page. */
     struct Instance

@@ -11,6 +11,7 @@ GameWebView::GameWebView (const Options& options, GameSite s, BrowserLauncher la
 
 void GameWebView::goToGame()
 {
+    loadingGame = true;
     goToURL (site.pageAddress);
 }
 
@@ -61,18 +62,47 @@ void GameWebView::pageFinishedLoading (const juce::String& url)
     if (std::exchange (loadHasJustFailed, false))
         return;
 
-    if (site.classify (url) != GameSite::Navigation::showInView || site.isGameAddress (url))
-        foreignPageShown = false;
+    showingOfflinePage = offlinePageAddress.isNotEmpty() && url == offlinePageAddress;
 
-    if (site.isGameAddress (url) && onGamePageLoaded != nullptr)
-        onGamePageLoaded();
+    // What is shown decides, whatever was decided before: a document that is
+    // neither the game's, an allowed origin's nor our own (one that came
+    // without a decision, say a frame sending the page to about:blank after
+    // the game had loaded) is replaced by the game.
+    const auto isGame = site.isGameAddress (url);
+    const auto isAllowed = ! isGame && site.classify (url) == GameSite::Navigation::showInView;
+    const auto isStartPage = url == "about:blank" && ! gameHasLoaded;
 
-    if (! isOwnPage (url))
+    foreignPageShown = ! (isGame || showingOfflinePage || isStartPage);
+
+    if (! (isGame || isAllowed || showingOfflinePage || isStartPage))
+    {
+        goToGame();
+        return;
+    }
+
+    if (isGame)
+    {
+        loadingGame = false;
+        gameHasLoaded = true;
+
+        if (onGamePageLoaded != nullptr)
+            onGamePageLoaded();
+    }
+
+    if (isGame || isAllowed)
         failuresInARow = 0;
 }
 
 bool GameWebView::pageLoadHadNetworkError (const juce::String& errorInfo)
 {
+    ++loadFailures;
+
+    // The offline page stands in for the game only. Any other failed load
+    // (a dead link, a sign-in page that is down) leaves what is shown as it
+    // is: the engine keeps the current document when a load fails.
+    if (! (loadingGame || showingOfflinePage))
+        return false;
+
     loadHasJustFailed = true;
     ++failuresInARow;
 
@@ -81,6 +111,7 @@ bool GameWebView::pageLoadHadNetworkError (const juce::String& errorInfo)
                                             OfflinePage::retryDelaySeconds (failuresInARow));
 
     offlinePageAddress = OfflinePage::toDataAddress (page);
+    ++offlinePagesShown;
     goToURL (offlinePageAddress);
     return false;       // not the engine's own error text
 }

@@ -11,9 +11,12 @@
       program's own offline page. Any other http or https address, and every
       new-window request (window.open, target="_blank"), opens in the user's
       browser; other schemes are refused.
-    - When a page cannot be loaded (no connection, unknown host, time-out, a
-      TLS error) the view shows the offline page instead of the engine's
-      error text; it tries again by itself, waiting longer each time.
+    - When the game cannot be loaded (no connection, unknown host, time-out,
+      a TLS error) the view shows the offline page instead of the engine's
+      error text; it tries again by itself, waiting longer each time. A
+      failed load of anything else leaves the page as it is.
+    - A document that ends up shown without having been allowed (one that
+      came without a navigation decision) is replaced by the game.
     - Events for the game are held back while the view shows, or is about to
       show, a page of another origin, which would otherwise receive them.
 
@@ -35,6 +38,12 @@ public:
     */
     std::function<void()> onGamePageLoading, onGamePageLoaded;
 
+    /** How many loads have failed so far (the game's or any other), and how
+        many times the offline page was put up for them; for tests.
+    */
+    int getLoadFailures() const noexcept        { return loadFailures; }
+    int getOfflinePagesShown() const noexcept   { return offlinePagesShown; }
+
     /** False while a page of another origin is shown or about to be. */
     bool canReachGame() const noexcept      { return ! foreignPageShown; }
 
@@ -53,6 +62,9 @@ private:
     const BrowserLauncher launchInBrowser;
 
     juce::String lastAllowedAddress, offlinePageAddress;
-    int failuresInARow = 0;
+    int failuresInARow = 0, loadFailures = 0, offlinePagesShown = 0;
     bool foreignPageShown = false, loadHasJustFailed = false;
+    bool loadingGame = false;           // goToGame was called; the game has not loaded since
+    bool gameHasLoaded = false;         // once true, about:blank is no longer the start page
+    bool showingOfflinePage = false;
 };

@@ -107,7 +107,7 @@ void PageBridge::handleFileDownload (const juce::var& payload)
     // The page only suggests a name: it never picks the folder, and the user
     // is asked before an existing file is replaced.
     const auto filename = safeSaveFileName (suggested);
-    const auto initialFile = juce::File::getSpecialLocation (juce::File::userDesktopDirectory).getChildFile (filename);
+    const auto initialFile = saveDialogFolder().getChildFile (filename);
 
     auto chooser = std::make_shared<juce::FileChooser> ("Save " + filename, initialFile, "", true, false, nullptr);
 

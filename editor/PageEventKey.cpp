@@ -14,11 +14,12 @@ namespace
     const juce::Identifier keyProperty { "lwKey" }, payloadProperty { "payload" };
 
     // Guessing the key must be as hard as breaking the system's own random
-    // source; juce::Random and juce::Uuid are not made for that.
-    void fillWithSecureRandomBytes (juce::uint8* bytes, size_t size)
+    // source; juce::Random and juce::Uuid are not made for that. False if the
+    // source failed: the bytes are then worth nothing.
+    bool fillWithSecureRandomBytes (juce::uint8* bytes, size_t size)
     {
        #if JUCE_WINDOWS
-        BCryptGenRandom (nullptr, bytes, (ULONG) size, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+        return BCRYPT_SUCCESS (BCryptGenRandom (nullptr, bytes, (ULONG) size, BCRYPT_USE_SYSTEM_PREFERRED_RNG));
        #elif JUCE_LINUX || JUCE_BSD
         for (size_t done = 0; done < size;)
         {
@@ -26,11 +27,14 @@ namespace
 
             if (got > 0)
                 done += (size_t) got;
-            else if (errno != EINTR)
-                break;
+            else if (got == 0 || errno != EINTR)
+                return false;
         }
+
+        return true;
        #else
         arc4random_buf (bytes, size);
+        return true;
        #endif
     }
 }
@@ -38,8 +42,13 @@ namespace
 PageEventKey::PageEventKey()
 {
     juce::uint8 bytes[16] {};
-    fillWithSecureRandomBytes (bytes, sizeof (bytes));
-    key = juce::String::toHexString (bytes, (int) sizeof (bytes), 0);
+
+    // Without a key every page event is dropped (unwrap never matches an
+    // empty key): a bridge that does nothing is safe, a guessable key is not.
+    if (fillWithSecureRandomBytes (bytes, sizeof (bytes)))
+        key = juce::String::toHexString (bytes, (int) sizeof (bytes), 0);
+    else
+        juce::Logger::writeToLog ("Lutewyrm: the system's random source failed; page events are disabled");
 }
 
 std::optional<juce::var> PageEventKey::unwrap (const juce::var& wrapped) const

@@ -20,13 +20,16 @@
 class PageEventKey
 {
 public:
-    /** A fresh key: 128 bits from the system's secure random source, as hex. */
+    /** A fresh key: 128 bits from the system's secure random source, as hex.
+        If that source fails, no key: every page event is then dropped.
+    */
     PageEventKey();
 
     /** For tests: a given key. */
     explicit PageEventKey (const juce::String& keyText) : key (keyText) {}
 
     const juce::String& getText() const noexcept    { return key; }
+    bool isUsable() const noexcept                  { return key.isNotEmpty(); }
 
     /** The event's own payload if it carries this key, else nothing. */
     std::optional<juce::var> unwrap (const juce::var& wrapped) const;

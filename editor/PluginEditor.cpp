@@ -77,10 +77,14 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
     {
         return [this, handler = std::move (handler)] (const juce::var& event)
         {
+            ++pageEventsReceived;
+
             if (! site.checkPageEvents)
                 handler (event);
             else if (const auto payload = eventKey.unwrap (event))
                 handler (*payload);
+            else
+                ++droppedPageEvents;
         };
     };
 

@@ -28,6 +28,12 @@ public:
     GameWebView& getBrowser() noexcept                  { return *browser; }
     PageBridge& getBridge() noexcept                    { return bridge; }
 
+    /** Page events that reached the editor, and those of them dropped for
+        want of the key (a frame, another page); for tests.
+    */
+    int getPageEventsReceived() const noexcept          { return pageEventsReceived; }
+    int getDroppedPageEvents() const noexcept           { return droppedPageEvents; }
+
     static constexpr int devicePollTimer = 0, devicePollIntervalMs = 2000;
     static constexpr int hostMidiTimer = 1,   hostMidiIntervalMs = 16;
 
@@ -48,7 +54,7 @@ private:
 
     bool windowConfigured = false;
     bool constructionComplete = false;
-    int quietDrains = 0;
+    int quietDrains = 0, pageEventsReceived = 0, droppedPageEvents = 0;
     const bool isPlugin;
     LUTEWYRMRPGAudioProcessor& processor;
     const GameSite site;

@@ -29,7 +29,7 @@ build_packages=(
 test_packages=(
     libgtest-dev libbenchmark-dev nodejs python3
     xvfb xauth xdotool zenity x11-apps imagemagick openssl strace
-    lv2-dev lilv-utils sordi jalv jackd2 clang libclang-rt-14-dev
+    lv2-dev lilv-utils sordi jalv jackd2 clang libclang-rt-14-dev rsync
 )
 
 install_missing() {

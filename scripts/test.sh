@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: unit, thread, page-script, host and
-# end-to-end tests in the main build; then the unit and thread tests again
+# end-to-end tests in the main build; the quick rows of the mutation table
+# (tests/mutations.md: faults the tests must catch); then the unit and thread tests again
 # under ThreadSanitizer, the unit tests under AddressSanitizer with
 # UndefinedBehaviorSanitizer, and each fuzz target for LUTEWYRM_FUZZ_SECONDS
 # (30 s) with libFuzzer. End-to-end tests start their own Xvfb; no display is
@@ -13,6 +14,9 @@ bash "$repo/scripts/build.sh"
 
 log "running the tests"
 ctest --test-dir "$build_dir" --output-on-failure --timeout 600
+
+log "mutations the tests must catch (the quick rows of tests/mutations.md)"
+bash "$repo/scripts/mutate.sh" --quick
 
 log "ThreadSanitizer build of the thread tests"
 tsan_dir="${build_dir}-tsan"

@@ -67,17 +67,25 @@ namespace
 
     /** Covers the game page with one element and clicks it like a player (a
         real pointer event, so the engine treats it as the user's own action).
+        Returns once the element has had its click: pointer events reach the
+        page on another path than scripts do, and on a busy machine a click
+        not yet handled would land on the next overlay instead.
     */
     void clickOverlay (EditorHarness& h, const juce::String& elementHtml)
     {
+        static int overlays = 0;
+        const auto id = juce::String (++overlays);
+
         ASSERT_EQ (h.eval ("(function () { var old = document.getElementById ('lw-overlay'); if (old) old.remove();"
                            " var box = document.createElement ('div'); box.innerHTML = " + quoted (elementHtml) + ";"
                            " var e = box.firstChild; e.id = 'lw-overlay';"
                            " e.style.cssText = 'position:fixed;left:0;top:0;width:100%;height:100%;z-index:99999;display:block;opacity:0.01';"
+                           " e.addEventListener ('click', function () { window.lwOverlayClicked = " + id + "; }, true);"
                            " document.body.appendChild (e); return true; })()"), juce::var (true));
 
         const auto centre = onMessageThread<juce::Point<int>> ([&] { return h.editor().getBrowser().getScreenBounds().getCentre(); });
         run ({ "xdotool", "mousemove", juce::String (centre.x), juce::String (centre.y), "click", "1" });
+        ASSERT_TRUE (h.waitForPage ("window.lwOverlayClicked === " + id)) << "the click never reached the page";
     }
 
     std::vector<Bytes> sentTo (VirtualMidiDevices& devices, const juce::String& identifier)
@@ -123,10 +131,17 @@ TEST (PageOrigin, FramesOfAnyOriginCannotDriveTheBridge)
     EditorHarness h (Wrapper::wrapperType_Standalone);
     h.devices.plugOutput ("Lute", "out-0");
     h.open();
+
+    // The game reports its settings once; the attacks come after, and the
+    // state is read before the game reports again.
     ASSERT_TRUE (waitFor ([&] { return h.processor->getWebState().isNotEmpty(); }, 60000));
+    const auto stateBefore = h.processor->getWebState();
+    const auto seenBefore = onMessageThread<int> ([&] { return h.editor().getPageEventsReceived(); });
+    const auto droppedBefore = onMessageThread<int> ([&] { return h.editor().getDroppedPageEvents(); });
 
     // A frame on the game's own origin and one on another, each posting
-    // straight to the engine's message handler from its own window.
+    // straight to the engine's message handler from its own window: three
+    // events, each without and with a guessed key.
     ASSERT_EQ (h.eval ("(function () { window.framesDone = 0;"
                        " addEventListener ('message', function (e) { if (e.data === 'posted-everything') ++window.framesDone; });"
                        " [" + quoted (Server::address (Server::gamePort(), "/fixtures/post-everything.html")) + ", "
@@ -139,6 +154,15 @@ TEST (PageOrigin, FramesOfAnyOriginCannotDriveTheBridge)
     EXPECT_EQ (h.eval ("(function () { var f = document.getElementsByTagName ('iframe')[0].contentWindow.report;"
                        " return f.doors + ' ' + f.ports + ' ' + f.id; })()"), juce::var ("1 undefined undefined"));
 
+    // Every one of their twelve posts reached the editor, and was dropped
+    // there: the state is read before the game reports again.
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<int> ([&] { return h.editor().getPageEventsReceived(); }) >= seenBefore + 12; }, 60000))
+        << "the frames' posts never reached the editor";
+    EXPECT_EQ (h.processor->getWebState(), stateBefore);
+    EXPECT_EQ (onMessageThread<int> ([&] { return h.editor().getDroppedPageEvents(); }), droppedBefore + 12);
+    EXPECT_TRUE (h.devices.getSent ("out-0").empty());
+    EXPECT_TRUE (ProcessInfo::children (getpid(), "zenity").empty());
+
     gameDoesAllThree (h);
     expectNothingStolen (h);
 }
@@ -150,12 +174,26 @@ TEST (PageOrigin, AnAllowedOriginLoadsWithoutTheBootstrapAndReachesNothing)
     h.devices.plugOutput ("Lute", "out-0");
     h.open();
 
+    ASSERT_TRUE (waitFor ([&] { return h.processor->getWebState().isNotEmpty(); }, 60000));
+    const auto stateBefore = h.processor->getWebState();
+    const auto seenBefore = onMessageThread<int> ([&] { return h.editor().getPageEventsReceived(); });
+    const auto droppedBefore = onMessageThread<int> ([&] { return h.editor().getDroppedPageEvents(); });
+
     // The game sends the view to the allowed origin (a sign-in page, say),
     // which uses whatever it finds.
     h.eval ("location.href = " + quoted (Server::address (Server::allowedPort, "/fixtures/post-everything.html")) + "; true");
     ASSERT_TRUE (h.waitForPage ("window.done === true && location.port === '" + juce::String (Server::allowedPort) + "'", 60000));
     EXPECT_EQ (h.eval ("JSON.stringify (report)"),
                juce::var (R"({"doors":3,"ports":"undefined","inputs":"undefined","id":"undefined","state":"undefined","shim":false})"));
+
+    // Its nine posts (three events, through the engine's handler without and
+    // with a guessed key, and through the bridge) reached the editor and were
+    // dropped, before the game could report again.
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<int> ([&] { return h.editor().getPageEventsReceived(); }) >= seenBefore + 9; }, 60000))
+        << "the page's posts never reached the editor";
+    EXPECT_EQ (h.processor->getWebState(), stateBefore);
+    EXPECT_EQ (onMessageThread<int> ([&] { return h.editor().getDroppedPageEvents(); }), droppedBefore + 9);
+    EXPECT_TRUE (h.devices.getSent ("out-0").empty());
 
     // Host-track MIDI and device lists are the game's: none reach this page.
     juce::AudioBuffer<float> audio (2, 512);
@@ -194,7 +232,13 @@ TEST (Links, NewWindowsAndOtherSitesOpenInTheUsersBrowser)
     clickOverlay (h, "<button onclick='window.open (" + quoted (popup).replace ("\"", "&quot;") + ")'>popup</button>");
     ASSERT_TRUE (browser.waitForOpened (3));
 
-    EXPECT_EQ (browser.opened(), juce::StringArray (help, foreign, popup));
+    // A last link, whose launch comes after anything the earlier ones set off:
+    // each of them launched the browser exactly once.
+    const auto last = juce::String ("https://wiki.example/last");
+    clickOverlay (h, "<a target='_blank' href='" + last + "'>last</a>");
+    ASSERT_TRUE (browser.waitForOpened (4));
+
+    EXPECT_EQ (browser.opened(), juce::StringArray (help, foreign, popup, last));
 
     // The view stayed on the game all along.
     EXPECT_EQ (h.eval ("location.href === " + quoted (LUTEWYRM_PAGE_URL) + " && lwDemo.ready"), juce::var (true));

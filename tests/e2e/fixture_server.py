@@ -27,6 +27,17 @@ EXAMPLES = os.path.join(HERE, "..", "..", "page", "examples")
 class Handler(serve_page.Handler):
     def do_GET(self):
         path = self.path.split("?", 1)[0].split("#", 1)[0]
+        query = self.path.split("#", 1)[0].split("?", 1)[1] if "?" in self.path else ""
+        if path == "/auth":
+            # Asks for a password, which the view must never ask the player for.
+            body = b"<!doctype html><title>no entry</title><p>401</p>"
+            self.send_response(401)
+            self.send_header("WWW-Authenticate", 'Basic realm="lutewyrm test"')
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
         if path.startswith("/fixtures/"):
             folder, name = FIXTURES, path[len("/fixtures/"):]
         elif path.startswith("/examples/") and path.count("/") == 3:
@@ -42,6 +53,12 @@ class Handler(serve_page.Handler):
         with open(file, "rb") as f:
             body = f.read()
         self.send_response(200)
+        # ?sandbox: the server isolates the document (its origin becomes "null");
+        # ?attachment: the server marks it as a file to save, not a page to show.
+        if "sandbox" in query.split("&"):
+            self.send_header("Content-Security-Policy", "sandbox allow-scripts")
+        if "attachment" in query.split("&"):
+            self.send_header("Content-Disposition", 'attachment; filename="lw-probe-attachment.html"')
         self.send_header("Content-Type", serve_page.TYPES.get(os.path.splitext(name)[1], "application/octet-stream"))
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Cache-Control", "no-store")

@@ -2,6 +2,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <gtest/gtest.h>
+#include "support/JucePrinters.h"
 
 #include "support/MessageThread.h"
 

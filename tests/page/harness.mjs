@@ -157,8 +157,13 @@ function hostWrites(list) {
     return list !== null && list.every((entry, i) => entry.id === i && typeof entry.name === "string");
 }
 
-function declaration(name, list) {
-    return list === null ? "" : "var " + name + " = " + JSON.stringify(list) + ";\n";
+// In the game-only script (checkPageEvents) the globals are made with the
+// script's own declare function; without the check they are plain vars.
+function declaration(name, list, gated) {
+    if (list === null)
+        return "";
+    return gated ? `declare (${JSON.stringify(name)}, ${JSON.stringify(list)});\n`
+                 : "var " + name + " = " + JSON.stringify(list) + ";\n";
 }
 
 function replaceOnce(text, part, by, what) {
@@ -171,6 +176,8 @@ function replaceOnce(text, part, by, what) {
 // Runs a composed script in a fresh page and returns the page.
 // options:
 //   origin      location.origin of the page (the game's by default)
+//   selfOrigin  the document's own origin, self.origin (as origin by default;
+//               "null" for a document its server sandboxes)
 //   frame       true for a frame inside the page rather than its top document
 //   eventKey    the key the bridge requires on page events, or null for none
 //   bridge      false to start without window.__JUCE__
@@ -178,6 +185,7 @@ function replaceOnce(text, part, by, what) {
 export function openPage(script, options = {}) {
     const {
         origin = GAME_ORIGIN,
+        selfOrigin = origin,
         frame = false,
         eventKey = null,
         bridge: withBridge = true,
@@ -189,6 +197,7 @@ export function openPage(script, options = {}) {
     const sandbox = {
         navigator,
         location: { origin },
+        origin: selfOrigin,
         performance: { now: () => clock.now() },
         setTimeout: (fn, ms) => clock.setTimeout(fn, ms),
         clearTimeout: (id) => clock.clearTimeout(id),
@@ -221,7 +230,7 @@ export function openPage(script, options = {}) {
 //   shim              false to take the shim out of the script
 //   game              true to run page/game/game.js after the bootstrap
 //   navigator         the navigator object to use
-//   origin, frame     where the page is (see openPage)
+//   origin, selfOrigin, frame   where the page is (see openPage)
 export function loadPage(options = {}) {
     const {
         outputs = [],
@@ -243,8 +252,10 @@ export function loadPage(options = {}) {
     });
 
     if (!byHost)
-        script = replaceOnce(script, "var _juceMidiPorts = [];\nvar _juceMidiInputPorts = [];\n",
-                             declaration("_juceMidiPorts", outputs) + declaration("_juceMidiInputPorts", inputs),
+        script = replaceOnce(script, declaration("_juceMidiPorts", [], checkPageEvents)
+                                         + declaration("_juceMidiInputPorts", [], checkPageEvents),
+                             declaration("_juceMidiPorts", outputs, checkPageEvents)
+                                 + declaration("_juceMidiInputPorts", inputs, checkPageEvents),
                              "the port-list declarations");
     if (!shim)
         script = replaceOnce(script, shimText, "", "the shim");

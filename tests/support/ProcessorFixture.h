@@ -4,6 +4,7 @@
 #include "processor/PluginProcessor.h"
 
 #include <gtest/gtest.h>
+#include "support/JucePrinters.h"
 
 #include <set>
 

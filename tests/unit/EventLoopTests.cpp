@@ -2,6 +2,7 @@
 
 #include <juce_events/juce_events.h>
 #include <gtest/gtest.h>
+#include "support/JucePrinters.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "support/JucePrinters.h"
 
 #include "editor/BootstrapScript.h"
 #include "editor/GameSite.h"
@@ -7,6 +8,7 @@
 #include "editor/SaveFileName.h"
 #include "support/MessageThread.h"
 
+#include <sys/random.h>
 #include <thread>
 
 // What keeps remote content inside the game's bounds: the game origin and the
@@ -111,13 +113,27 @@ TEST (PageEventKey, EveryEditorHasAFreshUnguessableKey)
     }
 }
 
-TEST (BootstrapScript, OnlyTheGamesTopLevelDocumentRunsIt)
+// Run by the unit_key_without_random_source test, with a getrandom that fails.
+TEST (PageEventKey, WithoutARandomSourceEveryEventIsDropped)
 {
-    EXPECT_EQ (BootstrapScript::forGameOnly ("https://game.example", "var a = 1;\n"),
-               "if (location.origin === \"https://game.example\" && window.top === window.self) {\n"
-               "var a = 1;\n"
-               "}\n");
+    if (juce::SystemStats::getEnvironmentVariable ("LUTEWYRM_RANDOM_FAILS", {}) != "1")
+        GTEST_SKIP() << "needs the preloaded failing getrandom";
 
+    char probe[4];
+    ASSERT_EQ (getrandom (probe, sizeof (probe), 0), -1) << "the random source did not fail";
+
+    const PageEventKey key;
+    EXPECT_FALSE (key.isUsable());
+
+    // Not the all-zero key of untouched bytes, nor an empty one.
+    for (auto& guess : { juce::String(), juce::String::repeatedString ("0", 32), juce::String::repeatedString ("00", 16) })
+        EXPECT_FALSE (key.unwrap (PageEventKey::wrap (guess, juce::var ("stolen"))).has_value()) << guess;
+}
+
+TEST (BootstrapScript, TheKeyBlockSealsThePageEvents)
+{
+    // Where the script runs and what it declares is checked in the page
+    // tests (tests/page/bootstrap.test.mjs), which run it.
     const auto block = BootstrapScript::eventKeyBlock ("k\"ey");
     EXPECT_TRUE (block.contains ("key = \"k\\\"ey\";")) << block;
     EXPECT_TRUE (block.contains ("{ midiSend: true, midiOpenInput: true, fileDownload: true, lwStateChanged: true }")) << block;
@@ -164,7 +180,9 @@ TEST (SaveFileName, OnlyOneSafeNameInsideTheChosenFolder)
     const Case cases[] = {
         { "song.txt",                    "song.txt" },
         { "../x.txt",                    "x.txt" },
-        { "../.profile",                 ".profile" },
+        { "../.profile",                 "profile" },
+        { ".bash_aliases",               "bash_aliases" },
+        { " . .hidden.txt",              "hidden.txt" },
         { "/etc/passwd",                 "passwd" },
         { "a/b.txt",                     "b.txt" },
         { "..\\..\\Windows\\win.ini",    "win.ini" },
@@ -186,10 +204,86 @@ TEST (SaveFileName, OnlyOneSafeNameInsideTheChosenFolder)
         { "console.txt",                 "console.txt" },
         { juce::String::fromUTF8 ("Lut\xc3\xa9 \xe2\x99\xaa.txt"), juce::String::fromUTF8 ("Lut\xc3\xa9 \xe2\x99\xaa.txt") },
         { juce::String::repeatedString ("a", 300) + ".txt", juce::String::repeatedString ("a", 196) + ".txt" },
+        { "CONIN$.txt",                  "_CONIN$.txt" },
+        { "conout$",                     "_conout$" },
+        { juce::String::fromUTF8 ("COM\xc2\xb9.txt"), juce::String::fromUTF8 ("_COM\xc2\xb9.txt") },
+        { juce::String::fromUTF8 ("lpt\xc2\xb3"),     juce::String::fromUTF8 ("_lpt\xc2\xb3") },
+        { juce::String::fromUTF8 ("COM\xc2\xb4.txt"), juce::String::fromUTF8 ("COM\xc2\xb4.txt") },    // only 1-3 as superscripts
+        // U+202E would show "notes\u202Etxt.bat" as "notestab.txt"; soft hyphen, zero-width
+        // space, BOM, word joiner, isolates and tag characters are invisible too.
+        { juce::String::fromUTF8 ("notes\xe2\x80\xaetxt.bat"),                       "notestxt.bat" },
+        { juce::String::fromUTF8 ("a\xc2\xad" "b\xe2\x80\x8b" "c\xef\xbb\xbf" "d\xe2\x81\xa0" "e\xe2\x81\xa6" "f\xf3\xa0\x80\x81.txt"), "abcdef.txt" },
+        { juce::String::fromUTF8 ("\xe2\x80\x8f.bashrc"),                             "bashrc" },
     };
 
     for (auto& c : cases)
         EXPECT_EQ (safeSaveFileName (c.suggested), c.safe) << c.suggested;
+}
+
+TEST (SaveFileName, FitsInTheFileSystemsNameLimitWithItsExtension)
+{
+    // Linux file systems take 255 bytes of UTF-8; 200 four-byte characters
+    // are 800. The cut never splits a character and keeps the extension.
+    const auto fourByte = juce::String::charToString ((juce::juce_wchar) 0x1f3b5);      // a musical note
+    const auto twoByte = juce::String::charToString ((juce::juce_wchar) 0xe9);
+
+    struct Case { juce::String suggested; int characters; juce::String extension; };
+
+    const Case cases[] = {
+        { juce::String::repeatedString (fourByte, 200) + ".txt",  (255 - 4) / 4 + 4, ".txt" },
+        { juce::String::repeatedString (twoByte, 300) + ".song",  (255 - 5) / 2 + 5, ".song" },
+        { juce::String::repeatedString (fourByte, 100),           255 / 4,           "" },
+        { "x" + juce::String::repeatedString (fourByte, 70),      1 + (255 - 1) / 4, "" },
+    };
+
+    for (auto& c : cases)
+    {
+        const auto safe = safeSaveFileName (c.suggested);
+        EXPECT_LE (safe.getNumBytesAsUTF8(), (size_t) 255);
+        EXPECT_EQ (safe.length(), c.characters);
+        EXPECT_TRUE (safe.endsWith (c.extension)) << safe;
+        EXPECT_EQ (juce::String::fromUTF8 (safe.toRawUTF8()), safe);      // whole characters only
+    }
+}
+
+TEST (SaveFileName, TheDialogNeverStartsInAHiddenPlace)
+{
+    // The dialog's folder comes from the XDG user folders under HOME.
+    const auto home = juce::File::createTempFile ("home");
+    const auto previousHome = juce::SystemStats::getEnvironmentVariable ("HOME", {});
+    setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
+
+    struct Case { const char* desktopLine; const char* folders; const char* expected; };
+
+    const Case cases[] = {
+        { nullptr,                               "",                    "" },           // nothing: home
+        { nullptr,                               "Desktop",             "Desktop" },
+        { "XDG_DESKTOP_DIR=\"$HOME/\"",           "Documents",           "Documents" },
+        { "XDG_DESKTOP_DIR=\"$HOME/\"",           "",                    "" },
+        { "XDG_DESKTOP_DIR=\"$HOME/.cache/d\"",   ".cache/d Documents",  "Documents" },
+        { "XDG_DESKTOP_DIR=\"$HOME/Desk\"",       "Desk",                "Desk" },
+    };
+
+    for (auto& c : cases)
+    {
+        home.deleteRecursively();
+        ASSERT_TRUE (home.createDirectory());
+
+        for (auto& folder : juce::StringArray::fromTokens (c.folders, false))
+            ASSERT_TRUE (home.getChildFile (folder).createDirectory());
+
+        if (c.desktopLine != nullptr)
+        {
+            ASSERT_TRUE (home.getChildFile (".config").createDirectory());
+            ASSERT_TRUE (home.getChildFile (".config/user-dirs.dirs").replaceWithText (juce::String (c.desktopLine) + "\n"));
+        }
+
+        const auto expected = juce::String (c.expected).isEmpty() ? home : home.getChildFile (c.expected);
+        EXPECT_EQ (saveDialogFolder().getFullPathName(), expected.getFullPathName()) << c.desktopLine << " / " << c.folders;
+    }
+
+    setenv ("HOME", previousHome.toRawUTF8(), 1);
+    home.deleteRecursively();
 }
 
 //==============================================================================

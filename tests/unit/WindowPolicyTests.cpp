@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "support/JucePrinters.h"
 
 #include "editor/WindowPolicy.h"
 #include "support/MessageThread.h"
