@@ -50,7 +50,7 @@ public:
     void clearSent();
 
     /** Waits until at least this many messages were sent to the identifier. */
-    bool waitForSent (const juce::String& identifier, size_t count, int timeoutMs = 10000) const;
+    bool waitForSent (const juce::String& identifier, size_t count, int timeoutMs = 60000) const;
 
     /** Called on the sending thread for every recorded message; keep it short. */
     void setSendObserver (SendObserver observer);
@@ -93,7 +93,7 @@ public:
     void holdNextDelivery (const juce::String& identifier);
 
     /** Waits until a delivery is being held by holdNextDelivery(). */
-    bool waitForHeldDelivery (int timeoutMs = 10000) const;
+    bool waitForHeldDelivery (int timeoutMs = 60000) const;
 
     //==============================================================================
     juce::Array<juce::MidiDeviceInfo> getAvailableOutputs() override;

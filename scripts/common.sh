@@ -20,9 +20,13 @@ configure_and_build() {
     while [ $# -gt 0 ] && [ "$1" != "--" ]; do cmake_args+=("$1"); shift; done
     [ $# -gt 0 ] && shift
     targets=("$@")
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
-        log "configuring $dir"
+    # Configured again whenever the settings differ from the last time, so a
+    # changed build type or option is never ignored in an existing folder.
+    local settings="-DCMAKE_BUILD_TYPE=$build_type ${cmake_args[*]}"
+    if [ ! -f "$dir/CMakeCache.txt" ] || [ "$(cat "$dir/.lutewyrm-settings" 2>/dev/null)" != "$settings" ]; then
+        log "configuring $dir ($settings)"
         cmake -S "$repo" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" "${cmake_args[@]}"
+        printf '%s' "$settings" > "$dir/.lutewyrm-settings"
     fi
     log "building ${targets[*]:-all} in $dir"
     cmake --build "$dir" ${targets[@]:+--target "${targets[@]}"}

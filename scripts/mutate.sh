@@ -88,6 +88,7 @@ for diff in "${mutations[@]}"; do
 done
 
 # Leave the scratch build as the unchanged tree, for the next run.
-printf '\n%s\n' "${results[@]}"
+echo
+printf '%s\n' "${results[@]}"
 printf '\n%d caught, %d not\n' "$caught" "$survived"
 [ "$survived" -eq 0 ]

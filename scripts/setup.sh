@@ -8,6 +8,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$repo/scripts/juce_patches.sh"
 
 juce_dir="$repo/third_party/juce"
 juce_release="trixie"
@@ -93,47 +94,8 @@ CONF
     apply_patches "$juce_dir.tmp"
     rm -rf "$juce_dir"
     mv "$juce_dir.tmp" "$juce_dir"
-    printf 'juce %s + %s\n' "$version" "$(patch_series_id)" > "$juce_dir/.lutewyrm-ready"
+    mark_patched "$juce_dir" "juce $version"
     log "JUCE $version ready in $juce_dir"
-}
-
-patch_series_id() {
-    if compgen -G "$repo/patches/*.patch" >/dev/null; then
-        cat "$repo"/patches/*.patch | sha256sum | cut -c1-12
-    else
-        echo "no patches"
-    fi
-}
-
-# Our fixes to JUCE itself, applied in order; each must apply cleanly, and is
-# then checked by reversing it in a dry run (so it is really in the tree).
-apply_patches() {
-    local tree="$1"
-    compgen -G "$repo/patches/*.patch" >/dev/null || return 0
-    for p in "$repo"/patches/*.patch; do
-        log "applying $(basename "$p")"
-        patch -d "$tree" -p1 --forward --dry-run --quiet < "$p" >/dev/null \
-            || fail "patch $(basename "$p") does not apply to this JUCE tree"
-        patch -d "$tree" -p1 --forward --quiet < "$p" >/dev/null
-    done
-    verify_patches "$tree"
-}
-
-verify_patches() {
-    local tree="$1"
-    compgen -G "$repo/patches/*.patch" >/dev/null || return 0
-    local reversed=()
-    # Reverse in the opposite order, on a scratch copy of the touched files.
-    local scratch
-    scratch=$(mktemp -d)
-    cp -a "$tree/modules" "$scratch/"
-    for p in $(ls -r "$repo"/patches/*.patch); do
-        patch -d "$scratch" -p1 -R --quiet < "$p" >/dev/null \
-            || { rm -rf "$scratch"; fail "patch $(basename "$p") is not in the JUCE tree"; }
-        reversed+=("$(basename "$p")")
-    done
-    rm -rf "$scratch"
-    log "verified: ${reversed[*]}"
 }
 
 # The page tests' own tool, the TypeScript compiler, from the npm registry at

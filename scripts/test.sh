@@ -32,7 +32,9 @@ ASAN_OPTIONS="detect_leaks=1 abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1
 
 log "fuzzing: each target for ${LUTEWYRM_FUZZ_SECONDS:=30} s (clang, libFuzzer, AddressSanitizer + UBSan)"
 fuzz_dir="${build_dir}-fuzz"
-fuzz_targets=(state_blob page_state page_events bootstrap_script)
+# One target per seed corpus folder, as tests/fuzz/CMakeLists.txt builds them.
+fuzz_targets=()
+for folder in "$repo"/tests/fuzz/corpus/*/; do fuzz_targets+=("$(basename "$folder")"); done
 CC=clang CXX=clang++ configure_and_build "$fuzz_dir" -DLUTEWYRM_FUZZ=ON "-DLUTEWYRM_SANITIZE=address,undefined,fuzzer-no-link" \
     -- "${fuzz_targets[@]/#/lutewyrm_fuzz_}"
 for target in "${fuzz_targets[@]}"; do

@@ -7,32 +7,35 @@ extern "C" int juce_gtkWebkitMain (int argc, const char* const* argv);
 //==============================================================================
 bool startFixtureServer (juce::ChildProcess& server, const juce::StringArray& arguments, const juce::Array<int>& ports)
 {
+    // Ready when our server says it has bound every port: a port that
+    // answers may be someone else's server, whose pages the tests must never use.
+    const auto readyFile = juce::File::createTempFile ("fixture-ready");
     const auto script = juce::File (LUTEWYRM_SOURCE_DIR).getChildFile ("tests/e2e/fixture_server.py");
-    juce::StringArray command { "python3", script.getFullPathName() };
+    juce::StringArray command { "python3", script.getFullPathName(), "--ready-file", readyFile.getFullPathName() };
     command.addArray (arguments);
 
     if (! server.start (command, 0))
         return false;
 
-    // Ready once every port answers.
     const auto deadline = juce::Time::getMillisecondCounter() + 60000;
 
-    for (auto port : ports)
+    while (! readyFile.existsAsFile())
     {
-        for (;;)
+        if (! server.isRunning() || juce::Time::getMillisecondCounter() > deadline)
         {
-            juce::StreamingSocket socket;
+            juce::StringArray list;
+            for (auto port : ports)
+                list.add (juce::String (port));
 
-            if (socket.connect ("127.0.0.1", port, 100))
-                break;
-
-            if (! server.isRunning() || juce::Time::getMillisecondCounter() > deadline)
-                return false;
-
-            std::this_thread::sleep_for (std::chrono::milliseconds (50));
+            ADD_FAILURE() << "the fixture server did not bind its ports " << list.joinIntoString (", ")
+                          << " (taken by another program?)";
+            return false;
         }
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
     }
 
+    readyFile.deleteFile();
     return true;
 }
 

@@ -7,7 +7,7 @@ certificate. /rpg and /rpg/<file> are the stand-in page (as scripts/serve_page.p
 serves it); /fixtures/<file> are the pages in tests/e2e/pages/, and
 /examples/<name>/<file> the example pages in page/examples/.
 
-Usage: fixture_server.py [--http PORT]... [--https PORT --cert FILE --key FILE]
+Usage: fixture_server.py [--http PORT]... [--https PORT --cert FILE --key FILE] [--ready-file FILE]
 """
 import argparse
 import http.server
@@ -72,6 +72,7 @@ def main():
     parser.add_argument("--https", type=int)
     parser.add_argument("--cert")
     parser.add_argument("--key")
+    parser.add_argument("--ready-file", help="written once every port is bound (a taken port ends the server)")
     args = parser.parse_args()
 
     servers = [http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler) for port in args.http]
@@ -86,6 +87,9 @@ def main():
     for server in servers[1:]:
         threading.Thread(target=server.serve_forever, daemon=True).start()
     print("serving", ", ".join(str(s.server_address[1]) for s in servers), flush=True)
+    if args.ready_file:
+        with open(args.ready_file, "w") as f:
+            f.write("ready\n")
     servers[0].serve_forever()
 
 
