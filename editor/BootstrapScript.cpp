@@ -64,15 +64,23 @@ namespace BootstrapScript
              + "var _lwInstanceState = " + instanceStateValue (webState) + ";\n";
     }
 
-    juce::String eventKeyBlock (const juce::String& key)
+    juce::String eventKeyBlock (const juce::String& secret)
     {
         juce::StringArray sealed;
 
         for (auto& name : PageEventKey::sealedEventNames())
             sealed.add (name + ": true");
 
+        // The secret stays in this function: the page's scripts, which run
+        // later, only ever see the document's own key, which stops working
+        // when the document goes.
         return "\n(function () {\n"
-               "    var backend = window.__JUCE__.backend, emit = backend.emitEvent, key = " + toStringLiteral (key) + ";\n"
+               "    var backend = window.__JUCE__.backend, emit = backend.emitEvent;\n"
+               "    var bytes = crypto.getRandomValues (new Uint8Array (16)), key = '';\n"
+               "    for (var i = 0; i < bytes.length; ++i)\n"
+               "        key += (bytes[i] < 16 ? '0' : '') + bytes[i].toString (16);\n"
+               "    emit.call (backend, " + toStringLiteral (PageEventKey::registrationEventName)
+                   + ", { lwKey: " + toStringLiteral (secret) + ", payload: key });\n"
                "    var sealed = { " + sealed.joinIntoString (", ") + " };\n"
                "    backend.emitEvent = function (eventId, object) {\n"
                "        return emit.call (backend, eventId, sealed[eventId] === true ? { lwKey: key, payload: object } : object);\n"

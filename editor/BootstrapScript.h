@@ -38,11 +38,12 @@ namespace BootstrapScript
     /** Any text as a double-quoted script string literal. */
     juce::String toStringLiteral (const juce::String& text);
 
-    /** Makes the game's emitEvent wrap the page events that the native side
-        listens for with the editor's key (see PageEventKey); other events
-        pass as they are.
+    /** Makes a key for the document, registers it with the editor's secret,
+        and makes the game's emitEvent wrap the page events that the native
+        side listens for with it (see PageEventKey); other events pass as
+        they are.
     */
-    juce::String eventKeyBlock (const juce::String& key);
+    juce::String eventKeyBlock (const juce::String& secret);
 
     /** The script, run only in the top-level document of the game's origin:
         pages of other origins, every frame, and game documents that their

@@ -22,6 +22,12 @@ void GameWebView::openInSystemBrowser (const juce::String& address)
     juce::Process::openDocument (address, {});
 }
 
+void GameWebView::otherPageShown()
+{
+    if (onOtherPageShown != nullptr)
+        onOtherPageShown();
+}
+
 bool GameWebView::isOwnPage (const juce::String& url) const
 {
     return url == "about:blank" || (offlinePageAddress.isNotEmpty() && url == offlinePageAddress);
@@ -31,16 +37,24 @@ bool GameWebView::isOwnPage (const juce::String& url) const
 bool GameWebView::pageAboutToLoad (const juce::String& newURL)
 {
     if (isOwnPage (newURL))
+    {
+        otherPageShown();
         return true;
+    }
 
     switch (site.classify (newURL))
     {
         case GameSite::Navigation::showInView:
             // From now on events would reach that page rather than the game's.
             if (! site.isGameAddress (newURL))
+            {
                 foreignPageShown = true;
+                otherPageShown();
+            }
             else if (onGamePageLoading != nullptr)
+            {
                 onGamePageLoading();
+            }
 
             lastAllowedAddress = newURL;
             return true;
@@ -76,6 +90,7 @@ void GameWebView::pageFinishedLoading (const juce::String& url)
 
     if (! (isGame || isAllowed || showingOfflinePage || isStartPage))
     {
+        otherPageShown();
         goToGame();
         return;
     }

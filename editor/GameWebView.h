@@ -38,6 +38,11 @@ public:
     */
     std::function<void()> onGamePageLoading, onGamePageLoaded;
 
+    /** Called when the game's document gives way to another one: a page the
+        build allows, the offline page, or one shown without a decision.
+    */
+    std::function<void()> onOtherPageShown;
+
     /** How many loads have failed so far (the game's or any other), and how
         many times the offline page was put up for them; for tests.
     */
@@ -57,6 +62,7 @@ private:
     void newWindowAttemptingToLoad (const juce::String& newURL) override;
 
     bool isOwnPage (const juce::String& url) const;
+    void otherPageShown();
 
     const GameSite site;
     const BrowserLauncher launchInBrowser;

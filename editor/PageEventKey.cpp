@@ -43,27 +43,49 @@ PageEventKey::PageEventKey()
 {
     juce::uint8 bytes[16] {};
 
-    // Without a key every page event is dropped (unwrap never matches an
-    // empty key): a bridge that does nothing is safe, a guessable key is not.
+    // Without a secret every page event is dropped (nothing matches an empty
+    // key): a bridge that does nothing is safe, a guessable secret is not.
     if (fillWithSecureRandomBytes (bytes, sizeof (bytes)))
-        key = juce::String::toHexString (bytes, (int) sizeof (bytes), 0);
+        secret = juce::String::toHexString (bytes, (int) sizeof (bytes), 0);
     else
         juce::Logger::writeToLog ("Lutewyrm: the system's random source failed; page events are disabled");
 }
 
-std::optional<juce::var> PageEventKey::unwrap (const juce::var& wrapped) const
+std::optional<juce::var> PageEventKey::open (const juce::var& wrapped, const juce::String& expectedKey)
 {
     auto* object = wrapped.getDynamicObject();
 
-    if (object == nullptr || key.isEmpty())
+    if (object == nullptr || expectedKey.isEmpty())
         return std::nullopt;
 
     const auto& given = object->getProperty (keyProperty);
 
-    if (! given.isString() || given.toString() != key)
+    if (! given.isString() || given.toString() != expectedKey)
         return std::nullopt;
 
     return object->getProperty (payloadProperty);
+}
+
+bool PageEventKey::registerDocument (const juce::var& event)
+{
+    if (! registrationOpen)
+        return false;
+
+    const auto key = open (event, secret);
+
+    // The document's own key: as long and as random as the secret.
+    if (! key.has_value() || ! key->isString() || key->toString().length() != 32
+         || ! key->toString().containsOnly ("0123456789abcdef") || key->toString() == secret)
+        return false;
+
+    documentKey = key->toString();
+    registrationOpen = false;
+    return true;
+}
+
+std::optional<juce::var> PageEventKey::unwrap (const juce::var& wrapped) const
+{
+    return open (wrapped, documentKey);
 }
 
 juce::var PageEventKey::wrap (const juce::String& keyText, const juce::var& payload)

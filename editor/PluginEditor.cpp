@@ -20,8 +20,9 @@ LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAud
               })
 {
     browser = std::make_unique<GameWebView> (createBrowserOptions(), site);
-    browser->onGamePageLoading = [this] { bridge.gamePageLoading(); };
+    browser->onGamePageLoading = [this] { eventKey.gameDocumentComing(); bridge.gamePageLoading(); };
     browser->onGamePageLoaded  = [this] { bridge.gamePageLoaded(); };
+    browser->onOtherPageShown  = [this] { eventKey.documentGone(); };
 
     const auto size = WindowPolicy::initialEditorSize (isPlugin, processor.getEditorWidth(),
                                                        processor.getEditorHeight(),
@@ -110,7 +111,14 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
         .withEventListener ("midiSend",       sealed ([this] (const juce::var& v) { bridge.handleMidiSend (v); }))
         .withEventListener ("midiOpenInput",  sealed ([this] (const juce::var& v) { bridge.handleOpenMidiInput (v); }))
         .withEventListener ("fileDownload",   sealed ([] (const juce::var& v)     { PageBridge::handleFileDownload (v); }))
-        .withEventListener ("lwStateChanged", sealed ([this] (const juce::var& v) { bridge.handleStateChanged (v); }));
+        .withEventListener ("lwStateChanged", sealed ([this] (const juce::var& v) { bridge.handleStateChanged (v); }))
+        .withEventListener (PageEventKey::registrationEventName, [this] (const juce::var& event)
+                            {
+                                ++pageEventsReceived;
+
+                                if (site.checkPageEvents && ! eventKey.registerDocument (event))
+                                    ++droppedPageEvents;
+                            });
 }
 
 //==============================================================================

@@ -58,7 +58,7 @@ private:
     const bool isPlugin;
     LUTEWYRMRPGAudioProcessor& processor;
     const GameSite site;
-    const PageEventKey eventKey;
+    PageEventKey eventKey;
 
     // Holds the port lists; declared before the browser, so it outlives it.
     PageBridge bridge;

@@ -263,3 +263,57 @@ TEST (EngineDoors, AHistoryMoveBackToAnotherOriginGetsNoneOfTheGamesEvents)
     // Evaluated after anything those two would have sent.
     EXPECT_EQ (h.eval ("window.received"), juce::var (0));
 }
+
+//==============================================================================
+// A game document's key works only while that document is shown: handed to
+// another page, or kept by a frame of the next game document, it is refused.
+TEST (EngineDoors, AKeyHandedOnStopsWorkingWhenItsDocumentGoes)
+{
+    const auto site = GameSite::make (LUTEWYRM_PAGE_URL, { Server::address (Server::allowedPort, "") });
+    EditorHarness h (Wrapper::wrapperType_VST3, site);
+    h.open();
+
+    // The game reads its own key off one of its events, which gets through.
+    const auto key = h.eval ("(function () { var handler = window.webkit.messageHandlers.__JUCE__, post = handler.postMessage, key = null;"
+                             " handler.postMessage = function (m) { var o = JSON.parse (m); if (o.payload && o.payload.lwKey) key = o.payload.lwKey;"
+                             " return post.call (handler, m); };"
+                             " window.__JUCE__.backend.emitEvent ('lwStateChanged', { state: 'by the game' });"
+                             " handler.postMessage = post; return key; })()").toString();
+    ASSERT_EQ (key.length(), 32) << key;
+    ASSERT_TRUE (waitFor ([&] { return h.processor->getWebState() == "by the game"; }));
+
+    const auto postsWithTheOldKey = [&] (const std::function<void()>& post)
+    {
+        const auto seen = onMessageThread<int> ([&] { return h.editor().getPageEventsReceived(); });
+        const auto dropped = onMessageThread<int> ([&] { return h.editor().getDroppedPageEvents(); });
+        post();
+        EXPECT_TRUE (waitFor ([&] { return onMessageThread<int> ([&] { return h.editor().getPageEventsReceived(); }) > seen; }))
+            << "the post never reached the editor";
+        EXPECT_EQ (onMessageThread<int> ([&] { return h.editor().getDroppedPageEvents(); }), dropped + 1);
+        EXPECT_EQ (h.processor->getWebState(), "by the game");
+    };
+
+    // Handed to a page the build allows, which the game sends the view to.
+    postsWithTheOldKey ([&]
+    {
+        h.eval ("location.href = " + quoted (Server::address (Server::allowedPort, "/fixtures/post-with-key.html#" + key)) + "; true");
+        ASSERT_TRUE (h.waitForPage ("window.done === true && location.port === '" + juce::String (Server::allowedPort) + "'"));
+    });
+
+    // Kept by a frame of the next game document.
+    h.eval ("location.href = " + quoted (LUTEWYRM_PAGE_URL) + "; true");
+    ASSERT_TRUE (h.waitForPage ("window.lwDemo !== undefined && lwDemo.ready === true"));
+    ASSERT_TRUE (waitFor ([&] { return h.processor->getWebState() != "by the game"; }));       // the new document reported
+    h.eval ("window.__JUCE__.backend.emitEvent ('lwStateChanged', { state: 'by the game' }); true");
+    ASSERT_TRUE (waitFor ([&] { return h.processor->getWebState() == "by the game"; }));
+
+    postsWithTheOldKey ([&]
+    {
+        ASSERT_EQ (h.eval ("(function () { window.framePosted = false;"
+                           " addEventListener ('message', function (e) { if (e.data === 'posted-with-key') window.framePosted = true; });"
+                           " var f = document.createElement ('iframe');"
+                           " f.src = " + quoted (Server::address (Server::gamePort(), "/fixtures/post-with-key.html#" + key)) + ";"
+                           " document.body.appendChild (f); return true; })()"), juce::var (true));
+        ASSERT_TRUE (h.waitForPage ("window.framePosted === true"));
+    });
+}

@@ -6,7 +6,7 @@
 
 import { describe, test } from "node:test";
 import assert from "node:assert/strict";
-import { composeBootstraps, entries, GAME_ORIGIN, openPage, SEALED_EVENTS, viaJson } from "./harness.mjs";
+import { composeBootstraps, entries, GAME_ORIGIN, openPage, REGISTRATION_EVENT, SEALED_EVENTS, viaJson } from "./harness.mjs";
 
 // mulberry32: the same cases on every run and every machine.
 function generator(seed) {
@@ -169,16 +169,28 @@ describe("the bootstrap script for generated names and states", () => {
         assert.deepEqual(failures, []);
     });
 
-    test("the game's page events carry the key, and other events pass as they are", async () => {
+    test("each game document registers a key of its own with the secret, and its page events carry that key", async () => {
+        const keys = new Set();
         const failures = await failuresOf(inGame, (page, c) => {
+            // First of all, before the page's own scripts: the registration.
+            const [registration] = page.bridge.posted;
+            assert.equal(registration.name, REGISTRATION_EVENT);
+            assert.equal(registration.payload.lwKey, c.key);
+            const documentKey = registration.payload.payload;
+            assert.match(documentKey, /^[0-9a-f]{32}$/);
+            keys.add(documentKey);
+
             for (const name of [...SEALED_EVENTS, "somethingElse"])
                 page.run(`window.__JUCE__.backend.emitEvent(${JSON.stringify(name)}, { state: "s" })`);
-            assert.deepEqual(page.bridge.posted, [
-                ...SEALED_EVENTS.map((name) => ({ name, payload: { lwKey: c.key, payload: { state: "s" } } })),
+            assert.deepEqual(page.bridge.posted.slice(1), [
+                ...SEALED_EVENTS.map((name) => ({ name, payload: { lwKey: documentKey, payload: { state: "s" } } })),
                 { name: "somethingElse", payload: { state: "s" } },
             ]);
+            // The secret never reaches what the page can see of its own events.
+            assert.ok(!JSON.stringify(page.bridge.posted.slice(1)).includes(c.key));
         });
         assert.deepEqual(failures, []);
+        assert.equal(keys.size, inGame.length, "two documents made the same key");
     });
 
     test("a page of another origin, any frame and an isolated game document get nothing of it", async () => {

@@ -8,6 +8,7 @@
 import { spawnSync } from "node:child_process";
 import { existsSync, readFileSync } from "node:fs";
 import { fileURLToPath } from "node:url";
+import { webcrypto } from "node:crypto";
 import vm from "node:vm";
 
 const root = fileURLToPath(new URL("../../", import.meta.url));
@@ -19,8 +20,10 @@ export const gamePath = root + "page/game/game.js";
 export const GAME_ORIGIN = "https://game.example";
 export const EVENT_KEY = "0f1e2d3c4b5a69788796a5b4c3d2e1f0";
 
-// The page events the editor listens for, which the bootstrap wraps with its key.
+// The page events the editor listens for, which the bootstrap wraps with the
+// document's key, and the event that registers that key with the editor's secret.
 export const SEALED_EVENTS = ["midiSend", "midiOpenInput", "fileDownload", "lwStateChanged"];
+export const REGISTRATION_EVENT = "lwDocumentKey";
 
 // A copy made through JSON is what the native side would receive, and it
 // lives in this realm, so assert.deepStrictEqual can compare it.
@@ -97,21 +100,25 @@ export class FakeClock {
     }
 }
 
-// With an event key, only events that carry it reach `emitted`, unwrapped,
-// as only they reach the editor's handlers (PageEventKey::unwrap); `posted`
-// keeps every event as the page posted it.
+// With an event key (the editor's secret), the document registers a key of
+// its own with it ("lwDocumentKey", once), and only events that carry the
+// document's key reach `emitted`, unwrapped, as only they reach the editor's
+// handlers (PageEventKey); `posted` keeps every event as the page posted it.
 export class FakeBridge {
     constructor(eventKey = null) {
         this.posted = []; // {name, payload (JSON copy)}
         this.emitted = []; // {name, payload (JSON copy), raw}
         this.listeners = []; // {name, fn} in the order added
+        this.documentKey = null;
         const self = this;
         this.backend = {
             emitEvent(name, payload) {
                 self.posted.push({ name, payload: viaJson(payload) });
                 if (eventKey === null)
                     self.emitted.push({ name, payload: viaJson(payload), raw: payload });
-                else if (carriesKey(payload, eventKey))
+                else if (name === REGISTRATION_EVENT)
+                    self.register(payload, eventKey);
+                else if (self.documentKey !== null && carriesKey(payload, self.documentKey))
                     self.emitted.push({ name, payload: viaJson(payload.payload), raw: payload.payload });
             },
             addEventListener(name, fn) {
@@ -121,6 +128,12 @@ export class FakeBridge {
         };
         // What the page finds before any script wraps it.
         this.ownEmitEvent = this.backend.emitEvent;
+    }
+
+    register(payload, secret) {
+        if (this.documentKey === null && carriesKey(payload, secret) && /^[0-9a-f]{32}$/.test(payload.payload)
+            && payload.payload !== secret)
+            this.documentKey = payload.payload;
     }
 
     // Native-to-page delivery: the payload crosses as JSON, like the real one.
@@ -195,6 +208,7 @@ export function openPage(script, options = {}) {
     const clock = new FakeClock();
     const bridge = new FakeBridge(eventKey);
     const sandbox = {
+        crypto: webcrypto,
         navigator,
         location: { origin },
         origin: selfOrigin,

@@ -77,28 +77,80 @@ TEST (GameSite, NavigationsStayOnTheGameOrGoToTheBrowser)
 }
 
 //==============================================================================
-TEST (PageEventKey, OnlyEventsCarryingTheKeyGetThrough)
+namespace
 {
-    const PageEventKey key ("0123456789abcdef0123456789abcdef");
-    const auto payload = juce::JSON::parse (R"({"state": "s"})");
+    const juce::String secret ("0123456789abcdef0123456789abcdef"),
+                       documentA ("aaaaaaaaaaaaaaaa0000000000000001"),
+                       documentB ("bbbbbbbbbbbbbbbb0000000000000002");
 
-    const auto opened = key.unwrap (PageEventKey::wrap (key.getText(), payload));
+    bool passes (const PageEventKey& key, const juce::String& keyText)
+    {
+        return key.unwrap (PageEventKey::wrap (keyText, juce::var ("p"))).has_value();
+    }
+}
+
+TEST (PageEventKey, OnlyEventsCarryingTheDocumentsKeyGetThrough)
+{
+    PageEventKey key (secret);
+    key.gameDocumentComing();
+    ASSERT_TRUE (key.registerDocument (PageEventKey::wrap (secret, documentA)));
+
+    const auto payload = juce::JSON::parse (R"({"state": "s"})");
+    const auto opened = key.unwrap (PageEventKey::wrap (documentA, payload));
     ASSERT_TRUE (opened.has_value());
     EXPECT_EQ (juce::JSON::toString (*opened, true), juce::JSON::toString (payload, true));
 
     for (auto* forged : { R"({"state": "s"})",
-                          R"({"lwKey": "0123456789abcdef0123456789abcdeF", "payload": {"state": "s"}})",
+                          R"({"lwKey": "0123456789abcdef0123456789abcdef", "payload": {"state": "s"}})",     // the secret itself
+                          R"({"lwKey": "aaaaaaaaaaaaaaaa000000000000000A", "payload": {"state": "s"}})",
                           R"({"lwKey": "", "payload": {}})",
                           R"({"lwKey": null, "payload": {}})",
-                          R"({"lwKey": ["0123456789abcdef0123456789abcdef"], "payload": {}})",
+                          R"({"lwKey": ["aaaaaaaaaaaaaaaa0000000000000001"], "payload": {}})",
                           R"({"payload": {"state": "s"}})",
-                          R"(["0123456789abcdef0123456789abcdef", {}])",
-                          R"("0123456789abcdef0123456789abcdef")",
+                          R"(["aaaaaaaaaaaaaaaa0000000000000001", {}])",
+                          R"("aaaaaaaaaaaaaaaa0000000000000001")",
                           "null" })
         EXPECT_FALSE (key.unwrap (juce::JSON::parse (forged)).has_value()) << forged;
 
     // A missing payload inside a sealed event reads as nothing, as a missing field does.
-    EXPECT_TRUE (key.unwrap (juce::JSON::parse (R"({"lwKey": "0123456789abcdef0123456789abcdef"})"))->isVoid());
+    EXPECT_TRUE (key.unwrap (juce::JSON::parse (R"({"lwKey": "aaaaaaaaaaaaaaaa0000000000000001"})"))->isVoid());
+}
+
+TEST (PageEventKey, EachGameDocumentRegistersOneKeyThatEndsWithIt)
+{
+    PageEventKey key (secret);
+
+    // Nothing registers before a game document was allowed to load.
+    EXPECT_FALSE (key.registerDocument (PageEventKey::wrap (secret, documentA)));
+    EXPECT_FALSE (passes (key, documentA));
+
+    // Only with the secret, and only a key as long and random-looking as it.
+    key.gameDocumentComing();
+    for (auto* bad : { R"({"lwKey": "0123456789abcdef0123456789abcdeF", "payload": "aaaaaaaaaaaaaaaa0000000000000001"})",
+                       R"({"lwKey": "0123456789abcdef0123456789abcdef", "payload": "short"})",
+                       R"({"lwKey": "0123456789abcdef0123456789abcdef", "payload": "AAAAAAAAAAAAAAAA0000000000000001"})",
+                       R"({"lwKey": "0123456789abcdef0123456789abcdef", "payload": "0123456789abcdef0123456789abcdef"})",
+                       R"({"lwKey": "0123456789abcdef0123456789abcdef", "payload": 12})",
+                       R"({"lwKey": "0123456789abcdef0123456789abcdef"})" })
+        EXPECT_FALSE (key.registerDocument (juce::JSON::parse (bad))) << bad;
+
+    // One registration for the document; a second one changes nothing.
+    EXPECT_TRUE (key.registerDocument (PageEventKey::wrap (secret, documentA)));
+    EXPECT_FALSE (key.registerDocument (PageEventKey::wrap (secret, documentB)));
+    EXPECT_TRUE (passes (key, documentA));
+    EXPECT_FALSE (passes (key, documentB));
+
+    // The next game document (a reload): its key replaces the old one.
+    key.gameDocumentComing();
+    EXPECT_TRUE (passes (key, documentA));          // until the new document registers
+    EXPECT_TRUE (key.registerDocument (PageEventKey::wrap (secret, documentB)));
+    EXPECT_FALSE (passes (key, documentA));
+    EXPECT_TRUE (passes (key, documentB));
+
+    // The view leaves the game: no key works, and nothing registers.
+    key.documentGone();
+    EXPECT_FALSE (passes (key, documentB));
+    EXPECT_FALSE (key.registerDocument (PageEventKey::wrap (secret, documentA)));
 }
 
 TEST (PageEventKey, EveryEditorHasAFreshUnguessableKey)
@@ -122,12 +174,18 @@ TEST (PageEventKey, WithoutARandomSourceEveryEventIsDropped)
     char probe[4];
     ASSERT_EQ (getrandom (probe, sizeof (probe), 0), -1) << "the random source did not fail";
 
-    const PageEventKey key;
+    PageEventKey key;
     EXPECT_FALSE (key.isUsable());
 
-    // Not the all-zero key of untouched bytes, nor an empty one.
-    for (auto& guess : { juce::String(), juce::String::repeatedString ("0", 32), juce::String::repeatedString ("00", 16) })
-        EXPECT_FALSE (key.unwrap (PageEventKey::wrap (guess, juce::var ("stolen"))).has_value()) << guess;
+    // Not the all-zero secret of untouched bytes, nor an empty one: no
+    // document can register, so no event gets through.
+    key.gameDocumentComing();
+    for (auto& guess : { juce::String(), juce::String::repeatedString ("0", 32) })
+    {
+        EXPECT_FALSE (key.registerDocument (PageEventKey::wrap (guess, documentA))) << guess;
+        EXPECT_FALSE (passes (key, documentA));
+        EXPECT_FALSE (passes (key, guess));
+    }
 }
 
 TEST (BootstrapScript, TheKeyBlockSealsThePageEvents)
@@ -135,7 +193,7 @@ TEST (BootstrapScript, TheKeyBlockSealsThePageEvents)
     // Where the script runs and what it declares is checked in the page
     // tests (tests/page/bootstrap.test.mjs), which run it.
     const auto block = BootstrapScript::eventKeyBlock ("k\"ey");
-    EXPECT_TRUE (block.contains ("key = \"k\\\"ey\";")) << block;
+    EXPECT_TRUE (block.contains ("lwKey: \"k\\\"ey\"")) << block;
     EXPECT_TRUE (block.contains ("{ midiSend: true, midiOpenInput: true, fileDownload: true, lwStateChanged: true }")) << block;
 }
 
