@@ -55,6 +55,10 @@ void PageServerEnvironment::SetUp()
     ASSERT_TRUE (page.getDomain() == "127.0.0.1" && gamePort() > 0)
         << "the end-to-end tests need a build that loads the local page, not " << LUTEWYRM_PAGE_URL;
 
+    // A test that runs this program again (see WebViewRobustness) serves its pages itself.
+    if (juce::SystemStats::getEnvironmentVariable ("LUTEWYRM_PAGES_SERVED_BY_PARENT", {}) == "1")
+        return;
+
     // A self-signed certificate, which the web view must refuse.
     certificateFolder = juce::File::createTempFile ("certificate");
     ASSERT_TRUE (certificateFolder.createDirectory());
@@ -77,7 +81,8 @@ void PageServerEnvironment::SetUp()
 
 void PageServerEnvironment::TearDown()
 {
-    server.kill();
+    if (server.isRunning())
+        server.kill();
     certificateFolder.deleteRecursively();
 }
 
@@ -194,6 +199,15 @@ void EditorHarness::reload()
 {
     eval ("window.lwDemo.ready = false; location.reload(); true");
     ASSERT_TRUE (waitForPage ("window.lwDemo !== undefined && lwDemo.ready === true"));
+}
+
+void EditorHarness::sendTheGamesEvents()
+{
+    juce::AudioBuffer<float> audio (2, 512);
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+    processor->processBlock (audio, midi);
+    onMessageThread ([&] { editor().getBridge().drainHostMidi(); editor().getBridge().emitPortsChanged(); });
 }
 
 std::vector<Bytes> receivedOn (EditorHarness& harness, const juce::String& inputName)

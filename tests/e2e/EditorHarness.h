@@ -77,6 +77,12 @@ public:
     /** Reloads the page and waits until it is ready again. */
     void reload();
 
+    /** What the game's page would be sent: a host-track note (plays one
+        block, drains the queue) and the device lists. A script evaluated
+        after this runs after anything it sent.
+    */
+    void sendTheGamesEvents();
+
     LUTEWYRMRPGAudioProcessorEditor& editor();
 
     VirtualMidiDevices devices;

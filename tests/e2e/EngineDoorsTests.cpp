@@ -254,11 +254,7 @@ TEST (EngineDoors, AHistoryMoveBackToAnotherOriginGetsNoneOfTheGamesEvents)
     ASSERT_TRUE (h.waitForPage ("window.done === true && location.port === '" + juce::String (Server::allowedPort) + "'"))
         << "the view did not go back";
 
-    juce::AudioBuffer<float> audio (2, 512);
-    juce::MidiBuffer midi;
-    midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
-    h.processor->processBlock (audio, midi);
-    onMessageThread ([&] { h.editor().getBridge().drainHostMidi(); h.editor().getBridge().emitPortsChanged(); });
+    h.sendTheGamesEvents();
 
     // Evaluated after anything those two would have sent.
     EXPECT_EQ (h.eval ("window.received"), juce::var (0));

@@ -196,11 +196,7 @@ TEST (PageOrigin, AnAllowedOriginLoadsWithoutTheBootstrapAndReachesNothing)
     EXPECT_TRUE (h.devices.getSent ("out-0").empty());
 
     // Host-track MIDI and device lists are the game's: none reach this page.
-    juce::AudioBuffer<float> audio (2, 512);
-    juce::MidiBuffer midi;
-    midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
-    h.processor->processBlock (audio, midi);
-    onMessageThread ([&] { h.editor().getBridge().drainHostMidi(); h.editor().getBridge().emitPortsChanged(); });
+    h.sendTheGamesEvents();
     EXPECT_EQ (h.eval ("window.received"), juce::var (0));
 
     // Back to the game, which finds everything as before and still works.

@@ -116,7 +116,7 @@ TEST (WebViewRobustness, EditorWithoutADisplay)
     // Runs this same program again without a display; see Headless below.
     juce::ChildProcess child;
     const auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName();
-    ASSERT_TRUE (child.start (juce::StringArray { "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+    ASSERT_TRUE (child.start (juce::StringArray { "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "LUTEWYRM_PAGES_SERVED_BY_PARENT=1",
                                                   self, "--gtest_filter=Headless.*", "--gtest_also_run_disabled_tests" }));
     const auto output = child.readAllProcessOutput();
     child.waitForProcessToFinish (60000);
@@ -161,7 +161,7 @@ TEST (WebViewRobustness, RuntimeLibrariesAloneAreEnough)
 {
     juce::ChildProcess child;
     const auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName();
-    ASSERT_TRUE (child.start (juce::StringArray { "env", "LD_PRELOAD=" LUTEWYRM_HIDE_DEV_LIBRARIES,
+    ASSERT_TRUE (child.start (juce::StringArray { "env", "LD_PRELOAD=" LUTEWYRM_HIDE_DEV_LIBRARIES, "LUTEWYRM_PAGES_SERVED_BY_PARENT=1",
                                                   self, "--gtest_filter=PageEndToEnd.DeviceNoteReachesThePageAndItsEchoReachesTheOutput" }));
     const auto output = child.readAllProcessOutput();
     child.waitForProcessToFinish (60000);
