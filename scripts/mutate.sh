@@ -9,7 +9,7 @@
 # JUCE tree under third_party/juce), headed by:
 #   # test: <CTest name, a regular expression>   the test run after the change
 #   # fails: <GoogleTest name>                   (optional) the case that must fail
-#   # target: <build targets>                    what to rebuild for that test
+#   # target: <build targets>                    what to rebuild for that test ("none": nothing)
 #   # quick: yes                                 (optional) cheap enough for CI
 #   # why: <one line>                            the behaviour the test stands for
 # The patch is applied to a scratch copy of the tree (build-mutate/tree, with
@@ -69,7 +69,7 @@ for diff in "${mutations[@]}"; do
     log "$name: building ${targets}"
     outcome=survived
     # shellcheck disable=SC2086
-    if ! cmake --build "$tree/build" --target $targets > "$scratch/$name.build.log" 2>&1; then
+    if [ "$targets" != none ] && ! cmake --build "$tree/build" --target $targets > "$scratch/$name.build.log" 2>&1; then
         outcome="did not build"
     elif ! ctest --test-dir "$tree/build" -R "$test" --output-on-failure --timeout 600 > "$scratch/$name.log" 2>&1; then
         if grep -q "Total Tests: 0\|No tests were found" "$scratch/$name.log"; then

@@ -12,12 +12,12 @@ file(MAKE_DIRECTORY "${work}/juce")
 file(WRITE "${work}/juce/CMakeLists.txt" "message(FATAL_ERROR \"stand-in JUCE reached\")\n")
 file(READ "${REAL_MARKER}" real_marker)
 
-# marker text ("" for none) | extra option | expected output
+# marker text ("" for none) | extra option | expected output | output that must not appear
 set(cases
-    "||does not carry our patch series"
-    "juce 0 + 000000000000||does not carry our patch series"
-    "${real_marker}||stand-in JUCE reached"
-    "|-DLUTEWYRM_ACCEPT_UNPATCHED_JUCE=ON|WITHOUT our JUCE patch series"
+    "||does not carry our patch series|stand-in JUCE reached"
+    "juce 0 + 000000000000||does not carry our patch series|stand-in JUCE reached"
+    "${real_marker}||stand-in JUCE reached|does not carry"
+    "|-DLUTEWYRM_ACCEPT_UNPATCHED_JUCE=ON|WITHOUT our JUCE patch series.*stand-in JUCE reached|does not carry"
 )
 
 set(failures 0)
@@ -27,6 +27,7 @@ foreach(c IN LISTS cases)
     list(GET fields 0 marker)
     list(GET fields 1 option)
     list(GET fields 2 expected)
+    list(GET fields 3 unexpected)
     file(REMOVE "${work}/juce/.lutewyrm-ready")
     if(NOT marker STREQUAL "")
         file(WRITE "${work}/juce/.lutewyrm-ready" "${marker}")
@@ -36,7 +37,7 @@ foreach(c IN LISTS cases)
                             "-DLUTEWYRM_JUCE_DIR=${work}/juce" ${option}
                     OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE result)
     string(REGEX REPLACE "[ \t\n]+" " " all "${out} ${err}")      # messages are wrapped
-    if(NOT all MATCHES "${expected}" OR result EQUAL 0)
+    if(NOT all MATCHES "${expected}" OR all MATCHES "${unexpected}" OR result EQUAL 0)
         message(SEND_ERROR "case ${index} (marker '${marker}', '${option}'): expected '${expected}', got: ${all}")
         math(EXPR failures "${failures} + 1")
     endif()
