@@ -137,3 +137,20 @@ void GameWebView::newWindowAttemptingToLoad (const juce::String& newURL)
     if (site.classify (newURL) != GameSite::Navigation::refuse)
         launchInBrowser (newURL);
 }
+
+void GameWebView::pageLoadStopped (const juce::String& url)
+{
+    // The engine stopped one of the page's own loads before its request (see
+    // NavigationRules): an address elsewhere, or one of the game's or an
+    // allowed origin's that redirected elsewhere (the engine does not say
+    // where to). The user's browser can follow either; the view stays as it is.
+    if (site.isGameAddress (url) && loadingGame)
+    {
+        // The game's own page sent the view away as it loaded.
+        pageLoadHadNetworkError ("The game's address sent the view to another site.");
+        return;
+    }
+
+    if (site.classify (url) != GameSite::Navigation::refuse)
+        launchInBrowser (url);
+}

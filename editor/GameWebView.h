@@ -60,6 +60,7 @@ private:
     void pageFinishedLoading (const juce::String& url) override;
     bool pageLoadHadNetworkError (const juce::String& errorInfo) override;
     void newWindowAttemptingToLoad (const juce::String& newURL) override;
+    void pageLoadStopped (const juce::String& url) override;
 
     bool isOwnPage (const juce::String& url) const;
     void otherPageShown();

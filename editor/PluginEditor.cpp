@@ -1,6 +1,7 @@
 #include "PluginEditor.h"
 
 #include "BootstrapScript.h"
+#include "NavigationRules.h"
 #include "WindowPolicy.h"
 
 #include <PageData.h>
@@ -106,6 +107,7 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
         .withBackend (backend)
         .withWinWebView2Options (juce::WebBrowserComponent::Options::WinWebView2()
                                      .withUserDataFolder (dataHome.getChildFile ("LUTE WYRM RPG")))
+        .withContentRuleList (NavigationRules::forSite (site))
         .withNativeIntegrationEnabled()
         .withUserScript (script)
         .withEventListener ("midiSend",       sealed ([this] (const juce::var& v) { bridge.handleMidiSend (v); }))

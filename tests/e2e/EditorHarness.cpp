@@ -70,7 +70,12 @@ void PageServerEnvironment::SetUp()
     openssl.waitForProcessToFinish (60000);
     ASSERT_TRUE (cert.existsAsFile()) << openssl.readAllProcessOutput();
 
-    ASSERT_TRUE (startFixtureServer (server, { "--http", juce::String (gamePort()),
+    // Children of this program (which use this server) find the log by name.
+    const auto log = juce::File::createTempFile ("fixture-requests");
+    setenv ("LUTEWYRM_FIXTURE_LOG", log.getFullPathName().toRawUTF8(), 1);
+
+    ASSERT_TRUE (startFixtureServer (server, { "--log", log.getFullPathName(),
+                                               "--http", juce::String (gamePort()),
                                                "--http", juce::String (foreignPort),
                                                "--http", juce::String (allowedPort),
                                                "--https", juce::String (httpsPort),
@@ -84,6 +89,30 @@ void PageServerEnvironment::TearDown()
     if (server.isRunning())
         server.kill();
     certificateFolder.deleteRecursively();
+
+    if (juce::SystemStats::getEnvironmentVariable ("LUTEWYRM_PAGES_SERVED_BY_PARENT", {}) != "1")
+        juce::File (juce::SystemStats::getEnvironmentVariable ("LUTEWYRM_FIXTURE_LOG", {})).deleteFile();
+}
+
+static juce::File requestLog()
+{
+    return juce::File (juce::SystemStats::getEnvironmentVariable ("LUTEWYRM_FIXTURE_LOG", {}));
+}
+
+juce::int64 PageServerEnvironment::requestLogSize()
+{
+    return requestLog().getSize();
+}
+
+juce::StringArray PageServerEnvironment::requestsSince (juce::int64 offset)
+{
+    juce::MemoryBlock block;
+    requestLog().loadFileAsData (block);
+    const auto from = (size_t) juce::jlimit ((juce::int64) 0, (juce::int64) block.getSize(), offset);
+    auto lines = juce::StringArray::fromLines (juce::String::fromUTF8 (static_cast<const char*> (block.getData()) + from,
+                                                                       (int) (block.getSize() - from)));
+    lines.removeEmptyStrings();
+    return lines;
 }
 
 //==============================================================================

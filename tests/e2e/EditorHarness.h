@@ -29,6 +29,13 @@ public:
     static juce::String address (int port, const juce::String& path, const juce::String& scheme = "http");
     static int gamePort();
 
+    /** Every connection and request the server had, a line each: "<port> connect"
+        or "<port> <method> <path>". Read from an offset taken before the step
+        under test (requestLogSize) to see what that step asked for.
+    */
+    static juce::StringArray requestsSince (juce::int64 offset);
+    static juce::int64 requestLogSize();
+
 private:
     juce::ChildProcess server;
     juce::File certificateFolder;

@@ -241,6 +241,156 @@ TEST (Links, NewWindowsAndOtherSitesOpenInTheUsersBrowser)
 }
 
 //==============================================================================
+namespace
+{
+    /** Lines of the server's log that name any of these parts. */
+    juce::StringArray requestsNaming (juce::int64 logOffset, const juce::StringArray& parts)
+    {
+        juce::StringArray found;
+
+        for (auto& line : Server::requestsSince (logOffset))
+            for (auto& part : parts)
+                if (line.contains (part))
+                    found.addIfNotAlreadyThere (line);
+
+        return found;
+    }
+}
+
+// Dead and foreign addresses, from a link the player clicks in the game and
+// from a frame that sends the page away with no click: the view sends none of
+// them a request, the game stays as it was with no offline page, and each
+// reaches the user's browser exactly once. (Except a restricted port such as
+// SMTP's, which the engine refuses before anything else, as browsers do.)
+TEST (Links, OtherSitesAreNeverRequestedFromTheView)
+{
+    constexpr int closedPort = 47640;
+
+    struct Row { juce::String link, fromFrame; bool launches = true; };
+
+    const Row rows[] = {
+        { Server::address (closedPort, "/dead-link"),                                  Server::address (closedPort, "/dead-frame") },
+        { Server::address (Server::httpsPort, "/rpg?from=link", "https"),               Server::address (Server::httpsPort, "/rpg?from=frame", "https") },
+        { "http://lw-unknown-host.invalid/link",                                       "http://lw-unknown-host.invalid/frame" },
+        { Server::address (Server::foreignPort, "/fixtures/post-everything.html?from=link"),
+          Server::address (Server::foreignPort, "/fixtures/post-everything.html?from=frame") },
+        { "http://127.0.0.1:25/link",                                                  "http://127.0.0.1:25/frame", false },
+    };
+
+    BrowserStub browser;
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.open();
+    auto& view = h.editor().getBrowser();
+    h.eval ("window.lwMarker = true; true");
+    const auto logStart = Server::requestLogSize();
+
+    juce::StringArray launched;
+    for (auto& row : rows)
+    {
+        clickOverlay (h, "<a href='" + row.link + "'>elsewhere</a>");
+
+        if (row.launches)
+        {
+            launched.add (row.link);
+            ASSERT_TRUE (browser.waitForOpened (launched.size())) << row.link;
+        }
+    }
+
+    // A game address that redirects elsewhere: the hop is stopped before its
+    // request, and as the engine does not say where it led, the browser gets
+    // the game's address, and follows the redirect itself. Then a form that
+    // posts to another site (its body must never leave the view).
+    const auto redirected = Server::address (Server::foreignPort, "/fixtures/post-everything.html?from=redirect");
+    const auto redirecting = Server::address (Server::gamePort(), "/redirect?to=" + juce::URL::addEscapeChars (redirected, true));
+    clickOverlay (h, "<a href='" + redirecting + "'>hop</a>");
+    launched.add (redirecting);
+    ASSERT_TRUE (browser.waitForOpened (launched.size())) << redirecting;
+
+    const auto posted = Server::address (Server::foreignPort, "/fixtures/post-everything.html?from=post");
+    clickOverlay (h, "<form method='post' action='" + posted + "'><input type='hidden' name='secret' value='lw'>"
+                     "<button type='submit' style='width:100%;height:100%'>send</button></form>");
+    launched.add (posted);
+    ASSERT_TRUE (browser.waitForOpened (launched.size())) << posted;
+
+    // Frames from another origin (an advert, say), each sending the page away
+    // as soon as it runs, after telling the game. The engine lets a frame the
+    // player never touched do that only now and then (right after a click in
+    // the page, say); whenever it does, the address goes where a link's goes.
+    h.eval ("document.getElementById ('lw-overlay').remove(); window.lwFramesRan = 0;"
+            " window.addEventListener ('message', function (e) { if (e.data === 'lw-frame-ran') ++window.lwFramesRan; }); true");
+
+    juce::StringArray fromFrames;
+    for (auto& row : rows)
+    {
+        h.eval ("(function () { var f = document.createElement ('iframe'); f.src = "
+                + quoted (Server::address (Server::foreignPort, "/fixtures/top-navigator.html?to=" + juce::URL::addEscapeChars (row.fromFrame, true)))
+                + "; document.body.appendChild (f); return true; })()");
+        fromFrames.add (row.fromFrame);
+        ASSERT_TRUE (h.waitForPage ("window.lwFramesRan === " + juce::String (fromFrames.size()))) << row.fromFrame;
+    }
+
+    // Last, the game itself leaves: the page has one navigation at a time, so
+    // once this one has reached the browser the frames' are done with.
+    const auto last = Server::address (Server::foreignPort, "/fixtures/post-everything.html?from=game");
+    h.eval ("location.href = " + quoted (last) + "; true");
+    ASSERT_TRUE (waitFor ([&] { return browser.opened().contains (last); }, 60000));
+
+    // The links once each, in order, then the frames' (each at most once),
+    // then the game's own.
+    const auto opened = browser.opened();
+    ASSERT_GE (opened.size(), launched.size() + 1);
+    EXPECT_EQ (juce::StringArray (opened.begin(), launched.size()), launched);
+    EXPECT_EQ (opened[opened.size() - 1], last);
+
+    juce::StringArray byFrames (opened.begin() + launched.size(), opened.size() - launched.size() - 1), once;
+    for (auto& target : byFrames)
+    {
+        EXPECT_TRUE (fromFrames.contains (target) && ! target.contains (":25/")) << target;
+        once.addIfNotAlreadyThere (target);
+    }
+    EXPECT_EQ (byFrames, once);
+
+    // No request reached the servers behind those addresses (the engine may
+    // open a connection ahead, which sends nothing of the player's), and the
+    // game's document was never replaced.
+    EXPECT_EQ (requestsNaming (logStart, { juce::String (Server::httpsPort) + " GET", "from=" }), juce::StringArray());
+    EXPECT_EQ (onMessageThread<int> ([&] { return view.getOfflinePagesShown(); }), 0);
+    EXPECT_EQ (h.eval ("window.lwMarker === true && location.href === " + quoted (LUTEWYRM_PAGE_URL) + " && lwDemo.ready"),
+               juce::var (true));
+}
+
+// Ways back that need no address: a frame moving the history of a fresh
+// editor back to where the view started, and a frame the player launched
+// sending the page to about:blank. The game comes back each time.
+TEST (Links, AFrameCannotLeaveTheViewWithoutTheGame)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.open();
+    auto& view = h.editor().getBrowser();
+
+    h.eval ("window.lwMarker = 1; (function () { var f = document.createElement ('iframe');"
+            " f.srcdoc = '<script>history.go (-(history.length - 1));<\\/script>';"
+            " document.body.appendChild (f); return true; })()");
+    ASSERT_TRUE (h.waitForPage ("window.lwMarker === undefined && window.lwDemo !== undefined && lwDemo.ready === true"
+                                " && location.href === " + quoted (LUTEWYRM_PAGE_URL)))
+        << "the game did not come back after the history move";
+
+    h.eval ("window.lwMarker = 2; window.lwFrameReady = false; (function () { var f = document.createElement ('iframe');"
+            " f.style.cssText = 'position:fixed;left:0;top:0;width:100%;height:100%;z-index:99999;border:0';"
+            " f.onload = function () { window.lwFrameReady = true; };"
+            " f.src = " + quoted (Server::address (Server::foreignPort, "/fixtures/top-navigator.html?click&to=about:blank")) + ";"
+            " document.body.appendChild (f); return true; })()");
+    ASSERT_TRUE (h.waitForPage ("window.lwFrameReady === true"));
+    const auto centre = onMessageThread<juce::Point<int>> ([&] { return view.getScreenBounds().getCentre(); });
+    run ({ "xdotool", "mousemove", juce::String (centre.x), juce::String (centre.y), "click", "1" });
+    ASSERT_TRUE (h.waitForPage ("window.lwMarker === undefined && window.lwDemo !== undefined && lwDemo.ready === true"
+                                " && location.href === " + quoted (LUTEWYRM_PAGE_URL)))
+        << "the game did not come back after about:blank";
+
+    EXPECT_EQ (onMessageThread<int> ([&] { return view.getOfflinePagesShown(); }), 0);
+}
+
+//==============================================================================
 TEST (Offline, TheGameLoadsByItselfOnceTheServerAnswers)
 {
     constexpr int latePort = 47635;
@@ -256,6 +406,23 @@ TEST (Offline, TheGameLoadsByItselfOnceTheServerAnswers)
     ASSERT_TRUE (startFixtureServer (late, { "--http", juce::String (latePort) }, { latePort }));
     EXPECT_TRUE (h.waitForPage ("window.lwDemo !== undefined && lwDemo.ready === true", 120000)) << "the game did not come back";
     late.kill();
+}
+
+// The game's own address redirecting to another site as the view loads it:
+// nothing is requested there, and the view treats it as the game out of reach.
+TEST (Offline, AGameAddressThatLeadsElsewhereIsOutOfReach)
+{
+    BrowserStub browser;
+    const auto elsewhere = Server::address (Server::foreignPort, "/fixtures/post-everything.html?from=game-redirect");
+    const auto logStart = Server::requestLogSize();
+    EditorHarness h (Wrapper::wrapperType_Standalone,
+                     GameSite::make (Server::address (Server::gamePort(), "/redirect?to=" + juce::URL::addEscapeChars (elsewhere, true))));
+    h.openOnly();
+
+    ASSERT_TRUE (h.waitForPage ("document.title.indexOf ('out of reach') >= 0", 60000));
+    EXPECT_EQ (h.eval ("typeof _juceMidiPorts"), juce::var ("undefined"));
+    EXPECT_EQ (requestsNaming (logStart, { "from=game-redirect" }), juce::StringArray());
+    EXPECT_EQ (browser.opened(), juce::StringArray());
 }
 
 TEST (Offline, ACertificateErrorIsNeverIgnored)

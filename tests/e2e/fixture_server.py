@@ -7,7 +7,11 @@ certificate. /rpg and /rpg/<file> are the stand-in page (as scripts/serve_page.p
 serves it); /fixtures/<file> are the pages in tests/e2e/pages/, and
 /examples/<name>/<file> the example pages in page/examples/.
 
-Usage: fixture_server.py [--http PORT]... [--https PORT --cert FILE --key FILE] [--ready-file FILE]
+With --log FILE every connection and request is appended to FILE as a line,
+"<port> connect" or "<port> <method> <path>", so tests can show that the web
+view never asked a server for something.
+
+Usage: fixture_server.py [--http PORT]... [--https PORT --cert FILE --key FILE] [--ready-file FILE] [--log FILE]
 """
 import argparse
 import http.server
@@ -15,6 +19,7 @@ import os
 import ssl
 import sys
 import threading
+import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
@@ -24,7 +29,36 @@ FIXTURES = os.path.join(HERE, "pages")
 EXAMPLES = os.path.join(HERE, "..", "..", "page", "examples")
 
 
+LOG = None
+LOG_LOCK = threading.Lock()
+
+
+def log_line(port, text):
+    if LOG:
+        with LOG_LOCK, open(LOG, "a") as f:
+            f.write(f"{port} {text}\n")
+
+
+class Server(http.server.ThreadingHTTPServer):
+    """Logs each connection before any TLS handshake (which a view that refuses
+    the certificate never completes)."""
+    tls = None
+
+    def get_request(self):
+        sock, address = self.socket.accept()
+        log_line(self.server_address[1], "connect")
+        if self.tls:
+            sock = self.tls.wrap_socket(sock, server_side=True)
+        return sock, address
+
+
 class Handler(serve_page.Handler):
+    def parse_request(self):
+        ok = super().parse_request()
+        if ok:
+            log_line(self.server.server_address[1], f"{self.command} {self.path}")
+        return ok
+
     def do_GET(self):
         path = self.path.split("?", 1)[0].split("#", 1)[0]
         query = self.path.split("#", 1)[0].split("?", 1)[1] if "?" in self.path else ""
@@ -37,6 +71,14 @@ class Handler(serve_page.Handler):
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()
             self.wfile.write(body)
+            return
+        if path == "/redirect":
+            # Sends the view on to ?to= (a hop the view must decide like any other).
+            target = urllib.parse.parse_qs(query).get("to", ["/"])[0]
+            self.send_response(302)
+            self.send_header("Location", target)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
             return
         if path.startswith("/fixtures/"):
             folder, name = FIXTURES, path[len("/fixtures/"):]
@@ -73,15 +115,17 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--ready-file", help="written once every port is bound (a taken port ends the server)")
+    parser.add_argument("--log", help="every connection and request, a line each")
     args = parser.parse_args()
 
-    servers = [http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler) for port in args.http]
+    global LOG
+    LOG = args.log
+    servers = [Server(("127.0.0.1", port), Handler) for port in args.http]
 
     if args.https:
-        tls = http.server.ThreadingHTTPServer(("127.0.0.1", args.https), Handler)
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(args.cert, args.key)
-        tls.socket = context.wrap_socket(tls.socket, server_side=True)
+        tls = Server(("127.0.0.1", args.https), Handler)
+        tls.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.tls.load_cert_chain(args.cert, args.key)
         servers.append(tls)
 
     for server in servers[1:]:
