@@ -93,7 +93,7 @@ void PageBridge::handleOpenMidiInput (const juce::var& payload)
 
 void PageBridge::handleStateChanged (const juce::var& payload)
 {
-    processor.setWebState (varToText (payload.getProperty ("state", {})));
+    processor.reportWebState (varToText (payload.getProperty ("state", {})), documentRestores);
 }
 
 void PageBridge::handleFileDownload (const juce::var& payload)
@@ -161,6 +161,12 @@ void PageBridge::emitPortsChanged()
     emit (midiPortsChangedEvent, makeObject ({ { "outputs", portEntries (ports.getOutputNames()) },
                                                { "inputs",  portEntries (ports.getInputNames()) } }));
     pageLists = currentLists();
+}
+
+void PageBridge::bootstrapMade (juce::uint32 restoresSoFar)
+{
+    declaredLists = currentLists();
+    documentRestores = restoresSoFar;
 }
 
 void PageBridge::gamePageLoading()

@@ -66,6 +66,13 @@ public:
     */
     void gamePageLoaded();
 
+    /** A new bootstrap script was made for the page (the view is made
+        afresh): documents start from its lists, and from the restore count
+        it was made at; reports from documents of before that are ignored.
+    */
+    void bootstrapMade (juce::uint32 restoresSoFar);
+    juce::uint32 getDocumentRestores() const noexcept  { return documentRestores; }
+
     /** Stops every open input, before the sink's target goes away. */
     void stopInputs()                                  { ports.stopInputs(); }
 
@@ -83,6 +90,7 @@ private:
     // The bootstrap script's lists, and those the current page works with.
     PagePortLists declaredLists, pageLists;
     bool pageLoading = false;
+    juce::uint32 documentRestores = 0;
 
     // Made on the message thread, copied by device threads into posted tasks.
     JUCE_DECLARE_WEAK_REFERENCEABLE (PageBridge)

@@ -20,18 +20,15 @@ LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAud
                       browser->emitEventIfBrowserIsVisible (eventId, payload);
               })
 {
-    browser = std::make_unique<GameWebView> (createBrowserOptions(), site);
-    browser->onGamePageLoading = [this] { eventKey.gameDocumentComing(); bridge.gamePageLoading(); };
-    browser->onGamePageLoaded  = [this] { bridge.gamePageLoaded(); };
-    browser->onOtherPageShown  = [this] { eventKey.documentGone(); };
+    makeBrowser();
 
     const auto size = WindowPolicy::initialEditorSize (isPlugin, processor.getEditorWidth(),
                                                        processor.getEditorHeight(),
                                                        WindowPolicy::primaryUserArea());
     setSize (size.getWidth(), size.getHeight());
     setResizable (true, true);
-    addAndMakeVisible (*browser);
     browser->goToGame();
+    processor.getRestoreBroadcaster().addChangeListener (this);
 
     startTimer (devicePollTimer, devicePollIntervalMs);
 
@@ -50,6 +47,7 @@ LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAud
 
 LUTEWYRMRPGAudioProcessorEditor::~LUTEWYRMRPGAudioProcessorEditor()
 {
+    processor.getRestoreBroadcaster().removeChangeListener (this);
     processor.whenHostMidiArrives (nullptr);
 
     // No device may call back into a half-destroyed editor, and no page event
@@ -59,9 +57,39 @@ LUTEWYRMRPGAudioProcessorEditor::~LUTEWYRMRPGAudioProcessorEditor()
 }
 
 //==============================================================================
+void LUTEWYRMRPGAudioProcessorEditor::makeBrowser()
+{
+    browser = std::make_unique<GameWebView> (createBrowserOptions(), site);
+    browser->onGamePageLoading = [this] { eventKey.gameDocumentComing(); bridge.gamePageLoading(); };
+    browser->onGamePageLoaded  = [this] { bridge.gamePageLoaded(); };
+    browser->onOtherPageShown  = [this] { eventKey.documentGone(); };
+    addAndMakeVisible (*browser);
+    ++browsersMade;
+}
+
+void LUTEWYRMRPGAudioProcessorEditor::changeListenerCallback (juce::ChangeBroadcaster*)
+{
+    // The host restored other settings (a preset, undo, A/B) while the page
+    // is open. Its script carries the settings a document starts from, so the
+    // view is made afresh with the restored ones; the old document's reports
+    // have been ignored since the restore.
+    if (processor.getNumRestores() == bridge.getDocumentRestores())
+        return;
+
+    eventKey.documentGone();
+    browser.reset();
+    makeBrowser();
+    resized();
+    browser->goToGame();
+}
+
 juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowserOptions()
 {
     const juce::String shim (PageData::webmidishim_js, (size_t) PageData::webmidishim_jsSize);
+
+    // Read before the settings: a restore in between only makes this script
+    // stale at once, and the view is made again.
+    const auto restores = processor.getNumRestores();
 
     const auto instance = isPlugin ? std::make_optional (BootstrapScript::Instance { processor.getInstanceId(),
                                                                                      processor.getWebState() })
@@ -72,6 +100,7 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
     const auto script = BootstrapScript::compose (bridge.getPorts().getOutputNames(),
                                                   bridge.getPorts().getInputNames(),
                                                   shim, instance, pageEventCheck);
+    bridge.bootstrapMade (restores);
 
     // Only events that carry the key come from the game's own document; the
     // rest (a frame, another page) are dropped before any handler runs.

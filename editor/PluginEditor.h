@@ -16,7 +16,8 @@
     wrapper's window a native title bar and hides its "Options" button.
 */
 class LUTEWYRMRPGAudioProcessorEditor final : public juce::AudioProcessorEditor,
-                                              private juce::MultiTimer
+                                              private juce::MultiTimer,
+                                              private juce::ChangeListener
 {
 public:
     explicit LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAudioProcessor&, GameSite site = GameSite::builtIn());
@@ -34,6 +35,11 @@ public:
     int getPageEventsReceived() const noexcept          { return pageEventsReceived; }
     int getDroppedPageEvents() const noexcept           { return droppedPageEvents; }
 
+    /** Web views made so far: one, and one more for each host restore that
+        changed the page's settings while the editor was open.
+    */
+    int getBrowsersMade() const noexcept                { return browsersMade; }
+
     static constexpr int devicePollTimer = 0, devicePollIntervalMs = 2000;
     static constexpr int hostMidiTimer = 1,   hostMidiIntervalMs = 16;
 
@@ -45,6 +51,8 @@ public:
 
 private:
     void timerCallback (int timerID) override;
+    void changeListenerCallback (juce::ChangeBroadcaster*) override;
+    void makeBrowser();
     juce::WebBrowserComponent::Options createBrowserOptions();
     void restoreSavedSize();
     void adjustWindow();
@@ -54,7 +62,7 @@ private:
 
     bool windowConfigured = false;
     bool constructionComplete = false;
-    int quietDrains = 0, pageEventsReceived = 0, droppedPageEvents = 0;
+    int quietDrains = 0, pageEventsReceived = 0, droppedPageEvents = 0, browsersMade = 0;
     const bool isPlugin;
     LUTEWYRMRPGAudioProcessor& processor;
     const GameSite site;

@@ -71,16 +71,20 @@ SystemMidiDevices& SystemMidiDevices::getInstance()
 
 juce::Array<juce::MidiDeviceInfo> SystemMidiDevices::getAvailableOutputs()
 {
+    const std::lock_guard<std::mutex> sl (queryLock);
     return juce::MidiOutput::getAvailableDevices();
 }
 
 juce::Array<juce::MidiDeviceInfo> SystemMidiDevices::getAvailableInputs()
 {
+    const std::lock_guard<std::mutex> sl (queryLock);
     return juce::MidiInput::getAvailableDevices();
 }
 
 std::unique_ptr<MidiOutputDevice> SystemMidiDevices::openOutput (const juce::String& identifier)
 {
+    const std::lock_guard<std::mutex> sl (queryLock);
+
     if (auto device = juce::MidiOutput::openDevice (identifier))
         return std::make_unique<SystemOutput> (std::move (device));
 
@@ -90,6 +94,7 @@ std::unique_ptr<MidiOutputDevice> SystemMidiDevices::openOutput (const juce::Str
 std::unique_ptr<MidiInputDevice> SystemMidiDevices::openInput (const juce::String& identifier,
                                                                MidiInputDeviceCallback& callback)
 {
+    const std::lock_guard<std::mutex> sl (queryLock);
     auto input = std::make_unique<SystemInput> (identifier, callback);
     return input->isOpen() ? std::move (input) : nullptr;
 }

@@ -95,13 +95,25 @@ void LUTEWYRMRPGAudioProcessor::setStateInformation (const void* data, int sizeI
         return;
 
     const auto parsed = juce::JSON::parse (juce::String::fromUTF8 (static_cast<const char*> (data), sizeInBytes));
+    bool pageSettingsChanged = false;
 
     {
         const juce::ScopedLock sl (stateLock);
+        const auto before = persisted.webState;
         StateBlob::applyTo (parsed, persisted);
+
+        // Counted under the lock, so that no page report can land between
+        // the new settings and the count that makes older documents stale.
+        pageSettingsChanged = persisted.webState != before;
+
+        if (pageSettingsChanged)
+            ++numRestores;
     }
 
     applyRoutingFromState();
+
+    if (pageSettingsChanged)
+        restoreBroadcaster.sendChangeMessage();
 }
 
 bool LUTEWYRMRPGAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
@@ -152,6 +164,23 @@ void LUTEWYRMRPGAudioProcessor::setWebState (const juce::String& text)
     applyRoutingFromState();
 }
 
+bool LUTEWYRMRPGAudioProcessor::reportWebState (const juce::String& text, juce::uint32 documentRestores)
+{
+    {
+        const juce::ScopedLock sl (stateLock);
+
+        // Made before the latest restore: it shows, and would write back,
+        // the settings the player just replaced.
+        if (numRestores.load() != documentRestores)
+            return false;
+
+        persisted.webState = text;
+    }
+
+    applyRoutingFromState();
+    return true;
+}
+
 //==============================================================================
 void LUTEWYRMRPGAudioProcessor::applyRoutingFromState()
 {
@@ -164,20 +193,54 @@ void LUTEWYRMRPGAudioProcessor::applyRoutingFromState()
         return;
 
     // Enumerating and opening can be slow; the audio thread is never kept waiting.
-    std::unique_ptr<MidiOutputDevice> newOutput;
+    openForwardOutput (choice.outputName, choice.outputName.isNotEmpty() ? midiDevices.getAvailableOutputs()
+                                                                         : juce::Array<juce::MidiDeviceInfo>());
+}
 
-    if (choice.outputName.isNotEmpty())
+void LUTEWYRMRPGAudioProcessor::followRoutedOutput()
+{
+    const juce::ScopedLock runLock (routingLock);
+
+    const auto name = chooseRouting (getWebState()).outputName;
+
+    if (name.isEmpty())
+        return;
+
+    const auto outputs = midiDevices.getAvailableOutputs();
+    const auto stillThere = std::any_of (outputs.begin(), outputs.end(),
+                                         [this] (const auto& info) { return info.identifier == forwardOutputIdentifier; });
+
+    const auto anyOfThatName = std::any_of (outputs.begin(), outputs.end(),
+                                            [&name] (const auto& info) { return info.name == name; });
+
+    if ((name == forwardOutputName && stillThere) || (forwardOutputName.isEmpty() && ! anyOfThatName))
+        return;
+
+    // Gone, or never opened: a device that went away is closed (what was
+    // queued for it goes with it), and one of that name that is there now
+    // is opened.
+    openForwardOutput (name, outputs);
+}
+
+void LUTEWYRMRPGAudioProcessor::openForwardOutput (const juce::String& name, const juce::Array<juce::MidiDeviceInfo>& outputs)
+{
+    std::unique_ptr<MidiOutputDevice> newOutput;
+    juce::String identifier;
+
+    if (name.isNotEmpty())
     {
-        for (auto& info : midiDevices.getAvailableOutputs())
+        for (auto& info : outputs)
         {
-            if (info.name == choice.outputName)
+            if (info.name == name)
             {
                 newOutput = midiDevices.openOutput (info.identifier);
+                identifier = info.identifier;
                 break;
             }
         }
     }
 
-    forwardOutputName = newOutput != nullptr ? choice.outputName : juce::String();
+    forwardOutputName = newOutput != nullptr ? name : juce::String();
+    forwardOutputIdentifier = newOutput != nullptr ? identifier : juce::String();
     forwarder.setOutput (std::move (newOutput));     // closes the previous device
 }

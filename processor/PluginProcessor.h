@@ -2,9 +2,12 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <atomic>
+
 #include "../midi/MidiDevices.h"
 #include "HostMidiQueue.h"
 #include "MidiForwarder.h"
+#include "PeriodicPoll.h"
 #include "StateBlob.h"
 
 //==============================================================================
@@ -58,8 +61,35 @@ public:
     /** Stores the page's settings and re-applies the output routing from them. */
     void setWebState (const juce::String& text);
 
+    /** A page document's report of its settings, stored as by setWebState
+        unless a host restore changed them after the document was made
+        (documentRestores: getNumRestores() when its script was made). Returns
+        false when the report was ignored.
+    */
+    bool reportWebState (const juce::String& text, juce::uint32 documentRestores);
+
+    /** Host restores (setStateInformation) that changed the page's settings,
+        so far. A page document made before the latest one must not report
+        its settings any more: they would undo the restore.
+    */
+    juce::uint32 getNumRestores() const noexcept                { return numRestores.load(); }
+
+    /** Tells listeners, on the message thread, that a host restore changed
+        the page's settings (an open editor shows them).
+    */
+    juce::ChangeBroadcaster& getRestoreBroadcaster() noexcept   { return restoreBroadcaster; }
+
     /** Opens, swaps or closes the forwarding output to match the page state. */
     void applyRoutingFromState();
+
+    /** Follows the routed output's device: closes it once it has gone, and
+        opens the device of that name when one is there and none is open (a
+        synth switched on late, a cable put back). Runs by itself every
+        routedOutputPollMs, editor or not; any thread but the audio thread.
+    */
+    void followRoutedOutput();
+
+    static constexpr double routedOutputPollMs = 2000.0;
 
     /** Forwarded messages dropped so far because the sender fell behind. */
     juce::int64 getNumForwardDropped() const noexcept           { return forwarder.getNumDropped(); }
@@ -84,6 +114,8 @@ private:
 
     juce::CriticalSection stateLock;
     PersistedState persisted;                       // guarded by stateLock
+    std::atomic<juce::uint32> numRestores { 0 };
+    juce::ChangeBroadcaster restoreBroadcaster;
 
     HostMidiQueue hostMidi;
 
@@ -95,6 +127,12 @@ private:
     // host's thread at once; this keeps each run whole. The audio thread never takes it.
     juce::CriticalSection routingLock;
     juce::String forwardOutputName;                 // guarded by routingLock
+    juce::String forwardOutputIdentifier;           // guarded by routingLock
+
+    void openForwardOutput (const juce::String& name, const juce::Array<juce::MidiDeviceInfo>& outputs);   // routingLock held
+
+    // Last, so that it stops before anything it uses goes.
+    PeriodicPoll routedOutputPoll { routedOutputPollMs, [this] { followRoutedOutput(); } };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LUTEWYRMRPGAudioProcessor)
 };

@@ -1,4 +1,5 @@
 #include "EditorHarness.h"
+#include "processor/RoutingChoice.h"
 
 using Wrapper = juce::AudioProcessor::WrapperType;
 
@@ -151,6 +152,50 @@ TEST (PageEndToEnd, PageSettingsRouteTheHostTrackToTheChosenOutput)
     EXPECT_TRUE (h.devices.getSent ("out-a").empty());
 }
 
+// A preset, undo or A/B restore while the editor is open: the page starts
+// again from the restored settings, and the document that showed the old ones
+// cannot write them back, though it keeps reporting them to the last.
+TEST (PageEndToEnd, AHostRestoreWhileOpenReachesThePageAndCannotBeUndone)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.devices.plugOutput ("Lute A", "out-a");
+    h.devices.plugOutput ("Lute B", "out-b");
+    h.open();
+
+    ASSERT_EQ (h.eval ("lwDemo.selectOutput ('Lute A') && lwDemo.setChannel (2)"), juce::var (2));
+    ASSERT_TRUE (waitFor ([&] { return chooseRouting (h.processor->getWebState()) == (RoutingChoice { 2, "Lute A" }); }));
+    ASSERT_EQ (h.eval ("window.lwMarker = 1; setInterval (function () { lwDemo.setChannel (2); }, 1); true"), juce::var (true));
+
+    const auto restoreWith = [&] (const juce::String& pageSettings)
+    {
+        juce::MemoryBlock blob;
+        h.processor->getStateInformation (blob);
+        auto object = juce::JSON::parse (blob.toString());
+        object.getDynamicObject()->setProperty ("state", pageSettings);
+        const auto text = juce::JSON::toString (object);
+        h.processor->setStateInformation (text.toRawUTF8(), (int) text.getNumBytesAsUTF8());
+    };
+
+    const auto restored = pageState ("Lute B", 9);
+    restoreWith (restored);
+    EXPECT_EQ (h.processor->getWebState(), restored);
+
+    // A view of its own for the restored settings (evaluations wait for it:
+    // one sent to the old view would never come back).
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<int> ([&] { return h.editor().getBrowsersMade(); }) == 2; }));
+    ASSERT_TRUE (h.waitForPage ("window.lwMarker === undefined && lwDemo.ready === true && lwDemo.settingsFrom === 'instance'"));
+    EXPECT_EQ (h.eval ("lwDemo.settings().output + '/' + lwDemo.settings().channel"), juce::var ("Lute B/9"));
+    EXPECT_EQ (chooseRouting (h.processor->getWebState()), (RoutingChoice { 9, "Lute B" }));
+    ASSERT_TRUE (waitFor ([&] { return h.devices.getNumOpenOutputs ("out-b") == 1; }));
+
+    // The same settings again change nothing the player sees.
+    ASSERT_EQ (h.eval ("window.lwMarker = 2; true"), juce::var (true));
+    restoreWith (h.processor->getWebState());
+    onMessageThread ([] {});        // after a change message, had there been one
+    EXPECT_EQ (onMessageThread<int> ([&] { return h.editor().getBrowsersMade(); }), 2);
+    EXPECT_EQ (h.eval ("window.lwMarker"), juce::var (2));
+}
+
 TEST (PageEndToEnd, EachPluginInstanceHasItsOwnIdAndSettings)
 {
     EditorHarness first (Wrapper::wrapperType_VST3), second (Wrapper::wrapperType_LV2);
@@ -203,6 +248,14 @@ TEST (PageEndToEnd, TextOutsideAsciiCrossesTheBridgeBothWays)
     EXPECT_EQ (h.eval ("lwDemo.selectOutput (" + quoted (name) + ")"), juce::var (true));
     ASSERT_TRUE (waitFor ([&] { return h.devices.getNumOpenOutputs ("out-0") == 1; }));
     EXPECT_TRUE (h.processor->getWebState().contains (name));
+
+    // Control characters, a NUL among them, in a report: delivered, the NUL
+    // as its escape and everything else as sent.
+    ASSERT_EQ (h.eval ("window.__JUCE__.backend.emitEvent ('lwStateChanged', { state: 'a\\u0000b\\u0001c\\u001fd' }); true"),
+               juce::var (true));
+    EXPECT_TRUE (waitFor ([&] { return h.processor->getWebState().startsWith ("a\\u0000b"); }))
+        << h.processor->getWebState();
+    EXPECT_EQ (h.processor->getWebState(), "a\\u0000b" + juce::String::charToString (1) + "c" + juce::String::charToString (0x1f) + "d");
 }
 
 // A note key pressed while the output list still has the focus (right after

@@ -322,6 +322,12 @@ describe("what a game must not copy", () => {
 
         demo.selectOutput("Synth B");
         assert.deepEqual(page.bridge.events("midiSend"), [{ port: 0, data: [0x82, 64, 0] }]);
+
+        // Another channel on the same output: released on the old channel.
+        demo.holdNote("pointer2", 67);
+        page.bridge.clear();
+        demo.setChannel(5);
+        assert.deepEqual(page.bridge.events("midiSend"), [{ port: 1, data: [0x82, 67, 0] }]);
     });
 
     test("note keys are the page's everywhere but in a text field", async () => {

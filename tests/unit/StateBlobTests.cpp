@@ -201,6 +201,24 @@ TEST (StateBlob, ValuesKeepTheirMeaning)
     EXPECT_EQ (processor->getEditorHeight(), 600);
 }
 
+// A NUL in a page's text reaches the host escaped ("\u0000", as JSON.stringify
+// writes it): a page event or a saved state holding one keeps everything else
+// rather than being refused whole.
+TEST (StateBlob, AnEscapedNulKeepsTheRestOfTheText)
+{
+    const auto event = juce::JSON::fromString (R"({"eventId":"lwStateChanged","payload":{"state":"a\u0000b\u0001c","more":1}})");
+    EXPECT_EQ (event["payload"]["state"].toString(), juce::String ("a\\u0000b") + juce::String::charToString (1) + "c");
+    EXPECT_EQ ((int) event["payload"]["more"], 1);
+
+    VirtualMidiDevices devices;
+    auto processor = makeProcessor (devices);
+    const auto id = processor->getInstanceId();
+    const juce::String blob (R"({"instanceId":")" + id + R"(","state":"notes\u0000end","editorW":700,"editorH":500})");
+    processor->setStateInformation (blob.toRawUTF8(), (int) blob.getNumBytesAsUTF8());
+    EXPECT_EQ (processor->getWebState(), "notes\\u0000end");
+    EXPECT_EQ (processor->getEditorWidth(), 700);
+}
+
 TEST (StateBlob, AnObjectStateRoutesLikeTheSameStateAsText)
 {
     VirtualMidiDevices devices;
