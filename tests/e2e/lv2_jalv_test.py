@@ -78,7 +78,14 @@ def main():
     os.environ["JACK_DEFAULT_SERVER"] = SERVER
     os.environ["JACK_NO_AUDIO_RESERVATION"] = "1"
     work = tempfile.mkdtemp(prefix="lutewyrm-jalv-")
-    env = dict(os.environ, LV2_PATH=os.path.abspath(args.lv2_dir), HOME=work)
+    # A hardened system's temporary folder: noexec, where this test may mount
+    # one. The editor's web view must not need to run anything from it.
+    tmp = os.path.join(work, "tmp")
+    os.mkdir(tmp)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "noexec,size=64m", "tmpfs", tmp],
+                             capture_output=True).returncode == 0
+    print("TMPDIR is a noexec tmpfs" if mounted else "TMPDIR is a plain folder (no mount allowed here)")
+    env = dict(os.environ, LV2_PATH=os.path.abspath(args.lv2_dir), HOME=work, TMPDIR=tmp)
     processes = []
 
     def start(*command, **kwargs):
@@ -147,6 +154,8 @@ def main():
                     p.wait(timeout=10)
                 except subprocess.TimeoutExpired:
                     p.kill()
+        if mounted:
+            subprocess.run(["umount", "-l", tmp])
         subprocess.run(["rm", "-rf", work])
     print("PASS")
 

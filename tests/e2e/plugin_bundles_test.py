@@ -83,6 +83,12 @@ def main():
 
     so = os.path.join(args.vst3, "Contents", "x86_64-linux", "Lutewyrm RPG.so")
     assert os.path.isfile(so), so
+
+    # The web view's helper ships in each bundle, next to the binary, and runs
+    # from there (a temporary folder may be mounted noexec).
+    for folder in (os.path.dirname(so), args.lv2):
+        helper = os.path.join(folder, "juce_linux_subprocess_helper")
+        assert os.path.isfile(helper) and os.access(helper, os.X_OK), f"no runnable helper: {helper}"
     with open(os.path.join(args.vst3, "Contents", "Resources", "moduleinfo.json")) as f:
         text = f.read()
     # JUCE writes JSON5-ish module info (trailing commas); a plain check of the names will do.

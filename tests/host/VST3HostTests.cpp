@@ -1,7 +1,10 @@
 #include "HostedPlugin.h"
 #include "support/ProcessInfo.h"
 
+#include <cstdlib>
+#include <iostream>
 #include <thread>
+#include <unistd.h>
 
 // The built VST3 plug-in in a host of our own: what a DAW does with it.
 
@@ -251,6 +254,55 @@ TEST (VST3Host, EditorOpenedAndClosedManyTimesWhileMidiFlows)
     unsetenv ("XDG_CACHE_HOME");
     dataHome.deleteRecursively();
     cacheHome.deleteRecursively();
+}
+
+// Hardened systems mount the temporary folder noexec. The editor's web view
+// runs its helper from the plug-in's bundle, never from there: where this
+// test may mount one, TMPDIR is a noexec tmpfs; anywhere, the helper process
+// must be the bundle's, and the web engine must start under it.
+TEST (VST3Host, TheWebViewHelperRunsFromTheBundleNotTheTemporaryFolder)
+{
+    const auto tmp = juce::File::createTempFile ("noexec-tmp");
+    ASSERT_TRUE (tmp.createDirectory());
+    const auto mounted = std::system (("mount -t tmpfs -o noexec,size=64m tmpfs '" + tmp.getFullPathName() + "' 2>/dev/null").toRawUTF8()) == 0;
+    std::cout << (mounted ? "TMPDIR is a noexec tmpfs" : "TMPDIR is a plain folder (no mount allowed here)") << std::endl;
+    const auto previous = juce::SystemStats::getEnvironmentVariable ("TMPDIR", {});
+    setenv ("TMPDIR", tmp.getFullPathName().toRawUTF8(), 1);
+
+    {
+        HostedPlugin p;
+        ASSERT_NE (p.instance, nullptr);
+        std::unique_ptr<EditorWindow> window;
+        onMessageThread ([&] { window = std::make_unique<EditorWindow> (p.instance->createEditorIfNeeded()); });
+
+        // The helper is the child that runs the web engine's entry point.
+        int helper = 0;
+        ASSERT_TRUE (waitFor ([&]
+        {
+            const auto found = ProcessInfo::children (getpid(), "juce_gtkWebkitMain");
+            helper = found.empty() ? 0 : found.front();
+            return helper != 0 && ! ProcessInfo::children (helper, "WebKitWebProcess").empty();
+        }, 60000)) << "the web engine never started";
+
+        char exe[4096] = {};
+        const auto length = readlink (("/proc/" + std::to_string (helper) + "/exe").c_str(), exe, sizeof (exe) - 1);
+        ASSERT_GT (length, 0);
+        const auto helperFile = juce::File (juce::String::fromUTF8 (exe, (int) length));
+        EXPECT_TRUE (helperFile.isAChildOf (juce::File (LUTEWYRM_VST3_BUNDLE))) << helperFile.getFullPathName();
+        EXPECT_FALSE (helperFile.isAChildOf (tmp)) << helperFile.getFullPathName();
+
+        onMessageThread ([&] { window = nullptr; });
+    }
+
+    setenv ("TMPDIR", previous.toRawUTF8(), 1);
+
+    if (previous.isEmpty())
+        unsetenv ("TMPDIR");
+
+    if (mounted)
+        EXPECT_EQ (std::system (("umount -l '" + tmp.getFullPathName() + "'").toRawUTF8()), 0);
+
+    tmp.deleteRecursively();
 }
 
 TEST (VST3Host, RemovingTheLastInstanceAfterItsEditorWasOpenIsSafe)
