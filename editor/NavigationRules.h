@@ -11,7 +11,7 @@
     a link to another site would be requested from the view, with its cookies
     and body, before the user's browser got it. The list stops every http or
     https document load in the top frame except to the game's origin and the
-    allowed ones; the stopped address then reaches GameWebView::pageAboutToLoad,
+    allowed ones; the stopped address then reaches GameWebView::pageLoadStopped,
     which sends it to the user's browser. Frames, sub-resources and other
     schemes (the offline page, about:blank) are not touched: they are decided
     where they always were.
