@@ -154,3 +154,11 @@ void GameWebView::pageLoadStopped (const juce::String& url)
     if (site.classify (url) != GameSite::Navigation::refuse)
         launchInBrowser (url);
 }
+
+void GameWebView::visibilityChanged()
+{
+    WebBrowserComponent::visibilityChanged();
+
+    if (isVisible() && onShownAgain != nullptr)
+        onShownAgain();
+}

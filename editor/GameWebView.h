@@ -43,6 +43,11 @@ public:
     */
     std::function<void()> onOtherPageShown;
 
+    /** Called when the view is made visible again after it was hidden: the
+        framework hands a hidden view no events.
+    */
+    std::function<void()> onShownAgain;
+
     /** How many loads have failed so far (the game's or any other), and how
         many times the offline page was put up for them; for tests.
     */
@@ -61,6 +66,7 @@ private:
     bool pageLoadHadNetworkError (const juce::String& errorInfo) override;
     void newWindowAttemptingToLoad (const juce::String& newURL) override;
     void pageLoadStopped (const juce::String& url) override;
+    void visibilityChanged() override;
 
     bool isOwnPage (const juce::String& url) const;
     void otherPageShown();

@@ -50,10 +50,9 @@ PageBridge::PageBridge (LUTEWYRMRPGAudioProcessor& p, bool isPlugin, EventSink s
 
 PageBridge::~PageBridge() = default;      // the port registry stops and closes its inputs first
 
-void PageBridge::emit (const juce::Identifier& eventId, const juce::var& payload)
+bool PageBridge::emit (const juce::Identifier& eventId, const juce::var& payload)
 {
-    if (sink != nullptr)
-        sink (eventId, payload);
+    return sink != nullptr && sink (eventId, payload);
 }
 
 //==============================================================================
@@ -158,9 +157,15 @@ void PageBridge::emitPortsChanged()
     if (pageLoading)
         return;
 
-    emit (midiPortsChangedEvent, makeObject ({ { "outputs", portEntries (ports.getOutputNames()) },
-                                               { "inputs",  portEntries (ports.getInputNames()) } }));
-    pageLists = currentLists();
+    if (emit (midiPortsChangedEvent, makeObject ({ { "outputs", portEntries (ports.getOutputNames()) },
+                                                   { "inputs",  portEntries (ports.getInputNames()) } })))
+        pageLists = currentLists();
+}
+
+void PageBridge::viewShownAgain()
+{
+    if (! pageLoading && pageLists != currentLists())
+        emitPortsChanged();
 }
 
 void PageBridge::bootstrapMade (juce::uint32 restoresSoFar)

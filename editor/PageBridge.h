@@ -26,7 +26,10 @@ class LUTEWYRMRPGAudioProcessor;
 class PageBridge final : public MidiInputDeviceCallback
 {
 public:
-    using EventSink = std::function<void (const juce::Identifier& eventId, const juce::var& payload)>;
+    /** Hands an event to the page; returns false when the view could not take
+        it (hidden, or showing another page), so the event never arrived.
+    */
+    using EventSink = std::function<bool (const juce::Identifier& eventId, const juce::var& payload)>;
 
     PageBridge (LUTEWYRMRPGAudioProcessor& processor, bool isPlugin, EventSink sink);
     ~PageBridge() override;
@@ -52,9 +55,15 @@ public:
     int drainHostMidi();
 
     /** Sends the current lists, unless a page is loading: it is sent them
-        once it has loaded.
+        once it has loaded. Lists the view could not take are not the page's:
+        its port numbers keep meaning the lists it has.
     */
     void emitPortsChanged();
+
+    /** The view is shown again after it was hidden: a page that missed a
+        change of the lists is sent the current ones.
+    */
+    void viewShownAgain();
 
     /** A new document of the game is about to replace the page: it will start
         from the bootstrap script's lists.
@@ -80,7 +89,7 @@ public:
 
 private:
     void handleIncomingMidiMessage (MidiInputDevice* source, const juce::MidiMessage& message) override;
-    void emit (const juce::Identifier& eventId, const juce::var& payload);
+    bool emit (const juce::Identifier& eventId, const juce::var& payload);
     void emitReceive (const juce::String& inputIdentifier, const juce::var& data);
     PagePortLists currentLists() const;
 

@@ -16,8 +16,18 @@ LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAud
               {
                   // MIDI and device names are for the game only, not for a
                   // page of another origin that the view may be showing.
-                  if (browser != nullptr && browser->canReachGame())
-                      browser->emitEventIfBrowserIsVisible (eventId, payload);
+                  if (browser == nullptr || ! browser->canReachGame())
+                      return false;
+
+                  // The framework drops what a hidden view is sent.
+                  if (! browser->isVisible())
+                  {
+                      ++eventsDroppedWhileHidden;
+                      return false;
+                  }
+
+                  browser->emitEventIfBrowserIsVisible (eventId, payload);
+                  return true;
               })
 {
     makeBrowser();
@@ -63,6 +73,7 @@ void LUTEWYRMRPGAudioProcessorEditor::makeBrowser()
     browser->onGamePageLoading = [this] { eventKey.gameDocumentComing(); bridge.gamePageLoading(); };
     browser->onGamePageLoaded  = [this] { bridge.gamePageLoaded(); };
     browser->onOtherPageShown  = [this] { eventKey.documentGone(); };
+    browser->onShownAgain      = [this] { bridge.viewShownAgain(); };
     addAndMakeVisible (*browser);
     ++browsersMade;
 }

@@ -35,6 +35,9 @@ public:
     int getPageEventsReceived() const noexcept          { return pageEventsReceived; }
     int getDroppedPageEvents() const noexcept           { return droppedPageEvents; }
 
+    /** Events for the page that were dropped because the view was hidden. */
+    int getEventsDroppedWhileHidden() const noexcept    { return eventsDroppedWhileHidden; }
+
     /** Web views made so far: one, and one more for each host restore that
         changed the page's settings while the editor was open.
     */
@@ -62,7 +65,7 @@ private:
 
     bool windowConfigured = false;
     bool constructionComplete = false;
-    int quietDrains = 0, pageEventsReceived = 0, droppedPageEvents = 0, browsersMade = 0;
+    int quietDrains = 0, pageEventsReceived = 0, droppedPageEvents = 0, browsersMade = 0, eventsDroppedWhileHidden = 0;
     const bool isPlugin;
     LUTEWYRMRPGAudioProcessor& processor;
     const GameSite site;

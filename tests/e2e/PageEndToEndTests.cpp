@@ -196,6 +196,34 @@ TEST (PageEndToEnd, AHostRestoreWhileOpenReachesThePageAndCannotBeUndone)
     EXPECT_EQ (h.eval ("window.lwMarker"), juce::var (2));
 }
 
+// A hidden view is handed nothing by the framework: what it missed is counted
+// as dropped, not delivered, and once it shows again the page is told the
+// device lists that changed meanwhile.
+TEST (PageEndToEnd, AHiddenViewCountsWhatItMissedAndIsToldTheListsWhenShown)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.devices.plugInput ("Keys", "in-0");
+    h.open();
+    ASSERT_TRUE (waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; }));
+
+    onMessageThread ([&] { h.editor().getBrowser().setVisible (false); });
+    for (int i = 0; i < 5; ++i)
+        h.devices.injectInput ("in-0", bytesMessage ({ 0x90, (juce::uint8) (60 + i), 100 }));
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<int> ([&] { return h.editor().getEventsDroppedWhileHidden(); }) == 5; }));
+
+    // The device poll's list change is missed too.
+    h.devices.plugOutput ("Harp", "out-1");
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<int> ([&] { return h.editor().getEventsDroppedWhileHidden(); }) == 6; }));
+    EXPECT_EQ (h.eval ("lwDemo.receivedCount"), juce::var (0));
+    EXPECT_EQ (h.eval ("lwDemo.outputs().join ('|')"), juce::var (""));
+
+    onMessageThread ([&] { h.editor().getBrowser().setVisible (true); });
+    ASSERT_TRUE (h.waitForPage ("lwDemo.outputs().join ('|') === 'Harp'"));
+    h.devices.injectInput ("in-0", bytesMessage ({ 0x90, 72, 100 }));
+    ASSERT_TRUE (h.waitForPage ("lwDemo.receivedCount === 1"));
+    EXPECT_EQ (receivedOn (h, "Keys"), (std::vector<Bytes> { { 0x90, 72, 100 } }));
+}
+
 TEST (PageEndToEnd, EachPluginInstanceHasItsOwnIdAndSettings)
 {
     EditorHarness first (Wrapper::wrapperType_VST3), second (Wrapper::wrapperType_LV2);

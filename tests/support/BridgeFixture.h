@@ -31,7 +31,11 @@ struct BridgeFixture
         {
             bridge = std::make_unique<PageBridge> (*processor, plugin, [this] (const juce::Identifier& id, const juce::var& p)
             {
+                if (viewHidden)
+                    return false;
+
                 events.push_back ({ id.toString(), p });
+                return true;
             });
         });
     }
@@ -48,6 +52,8 @@ struct BridgeFixture
     }
 
     void poll()              { onMessageThread ([this] { bridge->pollMidiDevices(); }); }
+    void hideView()          { onMessageThread ([this] { viewHidden = true; }); }
+    void showView()          { onMessageThread ([this] { viewHidden = false; bridge->viewShownAgain(); }); }
     void drain()             { onMessageThread ([this] { bridge->drainHostMidi(); }); }
     void clearEvents()       { onMessageThread ([this] { events.clear(); }); }
 
@@ -78,4 +84,5 @@ struct BridgeFixture
     std::unique_ptr<LUTEWYRMRPGAudioProcessor> processor;
     std::unique_ptr<PageBridge> bridge;
     std::vector<Event> events;      // message thread only
+    bool viewHidden = false;        // message thread only: the sink refuses events
 };

@@ -313,6 +313,35 @@ TEST (PageBridge, ReloadedPageIsNumberedByTheBootstrapListsUntilItIsToldTheCurre
     EXPECT_EQ (f.eventTexts(), (std::vector<juce::String> { R"(midiReceive {"port": 0, "data": [144, 61, 100]})" }));
 }
 
+// A hidden view takes no events. A change of the lists it missed is not the
+// page's: its numbers keep meaning the lists it has, and once the view shows
+// again the page is sent the current ones.
+TEST (PageBridge, ListsMissedWhileTheViewWasHiddenAreSentWhenItShowsAgain)
+{
+    BridgeFixture f (false);
+    f.devices.plugOutput ("A", "out-a");
+    f.devices.plugOutput ("B", "out-b");
+    f.create();
+
+    f.hideView();
+    f.devices.unplugOutput ("out-a");
+    f.poll();
+    EXPECT_TRUE (f.eventTexts().empty());
+
+    // For the page B is still number 1.
+    f.send ("midiSend", R"({"port": 1, "data": [144, 1, 1]})");
+    EXPECT_EQ (f.sentTo ("out-b"), (std::vector<Bytes> { { 144, 1, 1 } }));
+
+    // Shown again with the lists unchanged since: nothing new to tell.
+    f.showView();
+    EXPECT_EQ (f.eventTexts(), (std::vector<juce::String> { portsChanged (R"([{"id": 0, "name": "B"}])", "[]") }));
+    f.showView();
+    EXPECT_TRUE (f.eventTexts().empty());
+
+    f.send ("midiSend", R"({"port": 0, "data": [144, 2, 2]})");
+    EXPECT_EQ (f.sentTo ("out-b").back(), (Bytes { 144, 2, 2 }));
+}
+
 TEST (PageBridge, DeliveriesPendingWhenTheBridgeGoesAreDropped)
 {
     BridgeFixture f (false);
