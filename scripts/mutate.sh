@@ -8,7 +8,10 @@
 # Each tests/mutations/NAME.diff is a small patch to the product (or to our
 # JUCE tree under third_party/juce), headed by:
 #   # test: <CTest name, a regular expression>   the test run after the change
-#   # fails: <GoogleTest name>                   (optional) the case that must fail
+#   # run: <shell command>                       instead of a CTest test: a command run
+#                                                in the scratch tree (the package checks)
+#   # fails: <GoogleTest name>                   (optional) the case that must fail; for
+#                                                "run:", a text its output must hold
 #   # target: <build targets>                    what to rebuild for that test ("none": nothing)
 #   # quick: yes                                 (optional) cheap enough for CI
 #   # why: <one line>                            the behaviour the test stands for
@@ -62,8 +65,8 @@ caught=0 survived=0
 results=()
 for diff in "${mutations[@]}"; do
     name=$(basename "$diff" .diff)
-    test=$(field test "$diff"); must_fail=$(field fails "$diff"); targets=$(field target "$diff")
-    [ -n "$test" ] && [ -n "$targets" ] || fail "$name: no test or target in its header"
+    test=$(field test "$diff"); command=$(field run "$diff"); must_fail=$(field fails "$diff"); targets=$(field target "$diff")
+    [ -n "$test$command" ] && [ -n "$targets" ] || fail "$name: no test or target in its header"
 
     patch -d "$tree" -p1 --quiet < "$diff" || fail "$name does not apply"
     log "$name: building ${targets}"
@@ -71,6 +74,14 @@ for diff in "${mutations[@]}"; do
     # shellcheck disable=SC2086
     if [ "$targets" != none ] && ! cmake --build "$tree/build" --target $targets > "$scratch/$name.build.log" 2>&1; then
         outcome="did not build"
+    elif [ -n "$command" ]; then
+        if ! (cd "$tree" && bash -c "$command") > "$scratch/$name.log" 2>&1; then
+            if [ -z "$must_fail" ] || grep -qF -- "$must_fail" "$scratch/$name.log"; then
+                outcome=caught
+            else
+                outcome="failed elsewhere"
+            fi
+        fi
     elif ! ctest --test-dir "$tree/build" -R "$test" --output-on-failure --timeout 600 > "$scratch/$name.log" 2>&1; then
         if grep -q "Total Tests: 0\|No tests were found" "$scratch/$name.log"; then
             outcome="no such test"
@@ -83,7 +94,7 @@ for diff in "${mutations[@]}"; do
     patch -d "$tree" -p1 -R --quiet < "$diff" || fail "$name does not revert"
 
     [ "$outcome" = caught ] && caught=$((caught + 1)) || survived=$((survived + 1))
-    results+=("$(printf '%-40s %-16s %s' "$name" "$outcome" "${must_fail:-$test}")")
+    results+=("$(printf '%-40s %-16s %s' "$name" "$outcome" "${must_fail:-$test$command}")")
     log "$name: $outcome"
 done
 

@@ -31,6 +31,7 @@ test_packages=(
     libgtest-dev libbenchmark-dev nodejs python3
     xvfb xauth xdotool zenity x11-apps imagemagick openssl strace
     lv2-dev lilv-utils sordi jalv jackd2 clang libclang-rt-14-dev rsync
+    lintian desktop-file-utils appstream
 )
 
 install_missing() {

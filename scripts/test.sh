@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: unit, thread, page-script, host and
-# end-to-end tests in the main build; the quick rows of the mutation table
+# end-to-end tests in the main build; the Debian packages, installed and
+# loaded (tests/package, as root or with sudo); the quick rows of the mutation table
 # (tests/mutations.md: faults the tests must catch); then the unit and thread tests again
 # under ThreadSanitizer, the unit tests under AddressSanitizer with
 # UndefinedBehaviorSanitizer, and each fuzz target for LUTEWYRM_FUZZ_SECONDS
@@ -14,6 +15,16 @@ bash "$repo/scripts/build.sh"
 
 log "running the tests"
 ctest --test-dir "$build_dir" --output-on-failure --timeout 600
+
+log "Debian packages: made, checked by Debian's tools, installed, loaded by hosts, removed"
+if [ "$(id -u)" -eq 0 ] || sudo -n true 2>/dev/null; then
+    package_dir="${build_dir}-package"
+    LUTEWYRM_PACKAGE_BUILD_DIR="$package_dir" bash "$repo/scripts/package.sh"
+    "$repo/tests/e2e/run-under-xvfb.sh" 1920x1080 python3 "$repo/tests/package/package_test.py" \
+        --build-dir "$build_dir" --packages "$package_dir"/packages/*.deb
+else
+    log "skipped: installing packages needs root or sudo without a password"
+fi
 
 log "mutations the tests must catch (the quick rows of tests/mutations.md)"
 bash "$repo/scripts/mutate.sh" --quick

@@ -13,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import x11  # noqa: E402
@@ -70,7 +71,9 @@ def silent_wav(path):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--lv2-dir", required=True, help="folder holding the .lv2 bundle")
+    parser.add_argument("--lv2-dir", help="folder holding the .lv2 bundle; without it, the host's own "
+                        "search path (where packages install plug-ins)")
+    parser.add_argument("--expect-bundle-in", help="the folder the host must find the bundle in")
     parser.add_argument("--port", type=int, required=True, help="port of the local page")
     parser.add_argument("--screenshot", required=True)
     args = parser.parse_args()
@@ -85,7 +88,17 @@ def main():
     mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "noexec,size=64m", "tmpfs", tmp],
                              capture_output=True).returncode == 0
     print("TMPDIR is a noexec tmpfs" if mounted else "TMPDIR is a plain folder (no mount allowed here)")
-    env = dict(os.environ, LV2_PATH=os.path.abspath(args.lv2_dir), HOME=work, TMPDIR=tmp)
+    env = dict(os.environ, HOME=work, TMPDIR=tmp)
+    env.pop("LV2_PATH", None)
+    if args.lv2_dir:
+        env["LV2_PATH"] = os.path.abspath(args.lv2_dir)
+    if args.expect_bundle_in:
+        info = subprocess.run(["lv2info", URI], env=env, capture_output=True, text=True).stdout
+        bundle = re.search(r"^\s*Bundle:\s*file://(\S+)", info, re.M)
+        assert bundle, "the host's search path does not find " + URI + ":\n" + info
+        path = urllib.parse.unquote(bundle.group(1))
+        assert path.startswith(args.expect_bundle_in.rstrip("/") + "/"), f"found in {path}"
+        print("the host finds the plug-in in", path)
     processes = []
 
     def start(*command, **kwargs):

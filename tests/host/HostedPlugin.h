@@ -13,6 +13,34 @@ namespace HostTesting
 {
     using Bytes = std::vector<juce::uint8>;
 
+    /** The bundle under test. The build's own, unless LUTEWYRM_VST3_INSTALLED_IN
+        names a folder: then the bundle a DAW finds by scanning the standard
+        VST3 folders, which must lie in that folder (an installed package).
+        Message thread. */
+    inline juce::String bundleUnderTest()
+    {
+        const auto installedIn = juce::SystemStats::getEnvironmentVariable ("LUTEWYRM_VST3_INSTALLED_IN", {});
+
+        if (installedIn.isEmpty())
+            return LUTEWYRM_VST3_BUNDLE;
+
+        juce::VST3PluginFormat format;
+        juce::StringArray found;
+
+        for (const auto& path : format.searchPathsForPlugins (format.getDefaultLocationsToSearch(), true, false))
+            if (juce::File (path).getFileName() == "Lutewyrm RPG.vst3")
+                found.add (path);
+
+        if (found.size() != 1 || ! juce::File (found[0]).isAChildOf (juce::File (installedIn)))
+        {
+            ADD_FAILURE() << "the standard VST3 folders (" << format.getDefaultLocationsToSearch().toString()
+                          << ") hold " << found.joinIntoString (", ") << ", not one bundle in " << installedIn;
+            return {};
+        }
+
+        return found[0];
+    }
+
     struct HostedPlugin
     {
         explicit HostedPlugin (double sampleRate = 48000.0, int blockSize = 512)
@@ -21,11 +49,11 @@ namespace HostTesting
             {
                 juce::VST3PluginFormat format;
                 juce::OwnedArray<juce::PluginDescription> types;
-                format.findAllTypesForFile (types, LUTEWYRM_VST3_BUNDLE);
+                format.findAllTypesForFile (types, bundleUnderTest());
 
                 if (types.isEmpty())
                 {
-                    ADD_FAILURE() << "no plug-in found in " << LUTEWYRM_VST3_BUNDLE;
+                    ADD_FAILURE() << "no plug-in found in " << bundleUnderTest();
                     return;
                 }
 

@@ -288,7 +288,9 @@ TEST (VST3Host, TheWebViewHelperRunsFromTheBundleNotTheTemporaryFolder)
         const auto length = readlink (("/proc/" + std::to_string (helper) + "/exe").c_str(), exe, sizeof (exe) - 1);
         ASSERT_GT (length, 0);
         const auto helperFile = juce::File (juce::String::fromUTF8 (exe, (int) length));
-        EXPECT_TRUE (helperFile.isAChildOf (juce::File (LUTEWYRM_VST3_BUNDLE))) << helperFile.getFullPathName();
+        juce::String bundle;
+        onMessageThread ([&] { bundle = bundleUnderTest(); });
+        EXPECT_TRUE (helperFile.isAChildOf (juce::File (bundle))) << helperFile.getFullPathName();
         EXPECT_FALSE (helperFile.isAChildOf (tmp)) << helperFile.getFullPathName();
 
         onMessageThread ([&] { window = nullptr; });
