@@ -17,6 +17,7 @@ MidiPortRegistry::MidiPortRegistry (MidiDevices& d, bool plugin)
     }
 
     publishInputs();
+    keepLists();
 }
 
 MidiPortRegistry::~MidiPortRegistry()
@@ -28,44 +29,24 @@ MidiPortRegistry::~MidiPortRegistry()
     outputPorts.clear();
 }
 
-juce::StringArray MidiPortRegistry::getOutputNames() const
+void MidiPortRegistry::keepLists()
 {
-    juce::StringArray names;
+    outputNames.clear();
+    outputIdentifiers.clear();
+    inputNames.clear();
+    inputIdentifiers.clear();
 
     for (auto& port : outputPorts)
-        names.add (port.name);
-
-    return names;
-}
-
-juce::StringArray MidiPortRegistry::getInputNames() const
-{
-    juce::StringArray names;
+    {
+        outputNames.add (port.name);
+        outputIdentifiers.add (port.identifier);
+    }
 
     for (auto& port : inputPorts)
-        names.add (port.name);
-
-    return names;
-}
-
-juce::StringArray MidiPortRegistry::getOutputIdentifiers() const
-{
-    juce::StringArray identifiers;
-
-    for (auto& port : outputPorts)
-        identifiers.add (port.identifier);
-
-    return identifiers;
-}
-
-juce::StringArray MidiPortRegistry::getInputIdentifiers() const
-{
-    juce::StringArray identifiers;
-
-    for (auto& port : inputPorts)
-        identifiers.add (port.identifier);
-
-    return identifiers;
+    {
+        inputNames.add (port.name);
+        inputIdentifiers.add (port.identifier);
+    }
 }
 
 MidiOutputDevice* MidiPortRegistry::getOrOpenOutput (int port)
@@ -201,6 +182,7 @@ bool MidiPortRegistry::refresh()
         publishInputs();
     }
 
+    keepLists();
     return true;
 }
 

@@ -46,10 +46,13 @@ public:
     const OutputPort& getOutput (int port) const    { return outputPorts[(size_t) port]; }
     const InputPort& getInput (int port) const      { return inputPorts[(size_t) port]; }
 
-    juce::StringArray getOutputNames() const;
-    juce::StringArray getInputNames() const;
-    juce::StringArray getOutputIdentifiers() const;
-    juce::StringArray getInputIdentifiers() const;
+    /** The lists as they stand, kept until the next change: reading them per
+        message copies nothing.
+    */
+    const juce::StringArray& getOutputNames() const noexcept        { return outputNames; }
+    const juce::StringArray& getInputNames() const noexcept         { return inputNames; }
+    const juce::StringArray& getOutputIdentifiers() const noexcept  { return outputIdentifiers; }
+    const juce::StringArray& getInputIdentifiers() const noexcept   { return inputIdentifiers; }
 
     /** The output's device, opened on first use; nullptr if it cannot be opened. */
     MidiOutputDevice* getOrOpenOutput (int port);
@@ -74,12 +77,14 @@ private:
     bool listsDiffer (const juce::Array<juce::MidiDeviceInfo>& outputs,
                       const juce::Array<juce::MidiDeviceInfo>& inputs) const;
     void publishInputs();
+    void keepLists();
 
     MidiDevices& devices;
     const bool isPlugin;
 
     std::vector<OutputPort> outputPorts;
     std::vector<InputPort> inputPorts;
+    juce::StringArray outputNames, inputNames, outputIdentifiers, inputIdentifiers;
 
     // Read by device threads through std::atomic_load, replaced by std::atomic_store.
     std::shared_ptr<const InputSnapshot> inputSnapshot;

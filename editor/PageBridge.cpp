@@ -52,7 +52,7 @@ PageBridge::~PageBridge() = default;      // the port registry stops and closes 
 
 bool PageBridge::emit (const juce::Identifier& eventId, const juce::var& payload)
 {
-    return sink != nullptr && sink (eventId, payload);
+    return sink != nullptr && sink ({ { eventId, payload } });
 }
 
 //==============================================================================
@@ -132,15 +132,52 @@ void PageBridge::handleIncomingMidiMessage (MidiInputDevice* source, const juce:
     if (identifier.isEmpty())
         return;
 
-    std::vector<juce::uint8> bytes (message.getRawData(), message.getRawData() + message.getRawDataSize());
-
     // The device is fixed now; its number is the one the page's lists give it
     // when the message reaches the page, even if the lists change in between.
-    juce::MessageManager::callAsync ([weak = weakThis, identifier = std::move (identifier), bytes = std::move (bytes)]
+    const std::scoped_lock lock (arrivalsLock);
+    arrivals.push_back ({ std::move (identifier),
+                          std::vector<juce::uint8> (message.getRawData(), message.getRawData() + message.getRawDataSize()) });
+
+    if (std::exchange (deliveryPosted, true))
+        return;
+
+    juce::MessageManager::callAsync ([weak = weakThis]
     {
         if (auto* bridge = weak.get())
-            bridge->emitReceive (identifier, bytesToVar (bytes.data(), bytes.size()));
+            bridge->deliverArrivals();
     });
+}
+
+void PageBridge::deliverArrivals()
+{
+    std::vector<Arrival> taken;
+
+    {
+        const std::scoped_lock lock (arrivalsLock);
+        taken.swap (arrivals);
+        deliveryPosted = false;
+    }
+
+    // Whatever arrived since the last delivery goes to the page in one go:
+    // a burst costs one crossing into the web engine, not one per message.
+    PageEvents events;
+    events.reserve (taken.size());
+
+    for (auto& arrival : taken)
+        addReceive (events, arrival.inputIdentifier, bytesToVar (arrival.bytes.data(), arrival.bytes.size()));
+
+    handToPage (events);
+}
+
+void PageBridge::handToPage (const PageEvents& events)
+{
+    // In slices: each is one crossing, and none is so large that the page
+    // stalls on a single script.
+    for (size_t start = 0; start < events.size() && sink != nullptr; start += maxEventsPerHandOver)
+    {
+        const auto end = std::min (events.size(), start + maxEventsPerHandOver);
+        sink (PageEvents (events.begin() + (std::ptrdiff_t) start, events.begin() + (std::ptrdiff_t) end));
+    }
 }
 
 //==============================================================================
@@ -188,13 +225,13 @@ void PageBridge::gamePageLoaded()
         emitPortsChanged();
 }
 
-void PageBridge::emitReceive (const juce::String& inputIdentifier, const juce::var& data)
+void PageBridge::addReceive (PageEvents& events, const juce::String& inputIdentifier, const juce::var& data) const
 {
     // A device the page has not been told about has no number there yet.
     const auto port = pageLists.inputs.indexOf (inputIdentifier);
 
     if (port >= 0)
-        emit (midiReceiveEvent, makeObject ({ { "port", port }, { "data", data } }));
+        events.push_back ({ midiReceiveEvent, makeObject ({ { "port", port }, { "data", data } }) });
 }
 
 PagePortLists PageBridge::currentLists() const
@@ -205,9 +242,12 @@ PagePortLists PageBridge::currentLists() const
 int PageBridge::drainHostMidi()
 {
     const auto messages = processor.popHostMidi();
+    PageEvents events;
+    events.reserve (messages.size());
 
     for (auto& message : messages)
-        emitReceive (MidiPortRegistry::hostTrackIdentifier, bytesToVar (message.data(), message.size()));
+        addReceive (events, MidiPortRegistry::hostTrackIdentifier, bytesToVar (message.data(), message.size()));
 
+    handToPage (events);
     return (int) messages.size();
 }

@@ -3,6 +3,8 @@
 #include "MidiPortRegistry.h"
 #include "PagePortLists.h"
 
+#include <mutex>
+
 class LUTEWYRMRPGAudioProcessor;
 
 //==============================================================================
@@ -26,10 +28,14 @@ class LUTEWYRMRPGAudioProcessor;
 class PageBridge final : public MidiInputDeviceCallback
 {
 public:
-    /** Hands an event to the page; returns false when the view could not take
-        it (hidden, or showing another page), so the event never arrived.
+    /** Events for the page, in the order it must receive them. */
+    using PageEvents = std::vector<std::pair<juce::Identifier, juce::var>>;
+
+    /** Hands events to the page, in order, each as an event of its own (the
+        web view emits them in one go); returns false when the view could not
+        take them (hidden, or showing another page), so none arrived.
     */
-    using EventSink = std::function<bool (const juce::Identifier& eventId, const juce::var& payload)>;
+    using EventSink = std::function<bool (const PageEvents& events)>;
 
     PageBridge (LUTEWYRMRPGAudioProcessor& processor, bool isPlugin, EventSink sink);
     ~PageBridge() override;
@@ -49,8 +55,8 @@ public:
     /** Rebuilds the port lists if the system's devices changed, and tells the page. */
     void pollMidiDevices();
 
-    /** Sends the host track's queued messages to the page, one event each;
-        returns how many there were.
+    /** Sends the host track's queued messages to the page, one event each
+        (handed to the sink together); returns how many there were.
     */
     int drainHostMidi();
 
@@ -90,8 +96,13 @@ public:
 private:
     void handleIncomingMidiMessage (MidiInputDevice* source, const juce::MidiMessage& message) override;
     bool emit (const juce::Identifier& eventId, const juce::var& payload);
-    void emitReceive (const juce::String& inputIdentifier, const juce::var& data);
+    void addReceive (PageEvents& events, const juce::String& inputIdentifier, const juce::var& data) const;
+    void deliverArrivals();
+    void handToPage (const PageEvents& events);
     PagePortLists currentLists() const;
+
+    // Events handed to the sink at most at once.
+    static constexpr size_t maxEventsPerHandOver = 256;
 
     LUTEWYRMRPGAudioProcessor& processor;
     EventSink sink;
@@ -100,6 +111,18 @@ private:
     PagePortLists declaredLists, pageLists;
     bool pageLoading = false;
     juce::uint32 documentRestores = 0;
+
+    // Messages from devices, in arrival order, waiting for the message thread;
+    // one delivery task is posted for however many arrive before it runs.
+    struct Arrival
+    {
+        juce::String inputIdentifier;
+        std::vector<juce::uint8> bytes;
+    };
+
+    std::mutex arrivalsLock;
+    std::vector<Arrival> arrivals;          // guarded by arrivalsLock
+    bool deliveryPosted = false;            // guarded by arrivalsLock
 
     // Made on the message thread, copied by device threads into posted tasks.
     JUCE_DECLARE_WEAK_REFERENCEABLE (PageBridge)

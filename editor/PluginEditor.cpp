@@ -12,7 +12,7 @@ LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAud
       isPlugin (p.wrapperType != juce::AudioProcessor::wrapperType_Standalone),
       processor (p),
       site (std::move (gameSite)),
-      bridge (p, isPlugin, [this] (const juce::Identifier& eventId, const juce::var& payload)
+      bridge (p, isPlugin, [this] (const PageBridge::PageEvents& events)
               {
                   // MIDI and device names are for the game only, not for a
                   // page of another origin that the view may be showing.
@@ -22,11 +22,11 @@ LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAud
                   // The framework drops what a hidden view is sent.
                   if (! browser->isVisible())
                   {
-                      ++eventsDroppedWhileHidden;
+                      eventsDroppedWhileHidden += (int) events.size();
                       return false;
                   }
 
-                  browser->emitEventIfBrowserIsVisible (eventId, payload);
+                  browser->emitEventsIfBrowserIsVisible (events);
                   return true;
               })
 {

@@ -39,6 +39,47 @@ TEST (PageEndToEnd, DeviceNoteReachesThePageAndItsEchoReachesTheOutput)
     EXPECT_EQ (sentTo (h.devices, "out-0"), (std::vector<Bytes> { note }));
 }
 
+// Messages that pile up while the message thread is busy cross into the web
+// engine together (patch 0026): the page still gets each as a message of its
+// own, in order, and a listener that throws loses only its own message.
+TEST (PageEndToEnd, ABurstReachesThePageAsMessagesOfTheirOwnInOrder)
+{
+    EditorHarness h (Wrapper::wrapperType_Standalone);
+    h.devices.plugInput ("Keys", "in-0");
+    h.open();
+    ASSERT_TRUE (waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; }));
+
+    // Three listeners of a page's own: the middle one throws on note 62.
+    ASSERT_EQ (h.eval ("(function () { window.all = []; window.heard = [];"
+                       "  navigator.requestMIDIAccess().then (function (a) {"
+                       "    var input = a.inputs.get ('0');"
+                       "    input.addEventListener ('midimessage', function (e) { window.all.push (Array.from (e.data).join (' ')); });"
+                       "    input.addEventListener ('midimessage', function (e) { if (e.data[1] === 62) throw new Error ('no'); });"
+                       "    input.addEventListener ('midimessage', function (e) { window.heard.push (e.data[1]); });"
+                       "    window.listening = true;"
+                       "  }); return true; })()"), juce::var (true));
+    ASSERT_TRUE (h.waitForPage ("window.listening === true"));
+
+    juce::StringArray all, heard;
+    onMessageThread ([&]
+    {
+        for (int note = 40; note < 80; ++note)
+        {
+            h.devices.injectInput ("in-0", bytesMessage ({ 0x90, (juce::uint8) note, 100 }));
+            all.add ("144 " + juce::String (note) + " 100");
+
+            if (note != 62)
+                heard.add (juce::String (note));
+        }
+
+        h.devices.waitForInputIdle();
+    });
+
+    ASSERT_TRUE (h.waitForPage ("window.all.length === 40")) << h.eval ("window.all.length").toString();
+    EXPECT_EQ (h.eval ("window.all.join (',')"), juce::var (all.joinIntoString (",")));
+    EXPECT_EQ (h.eval ("window.heard.join (',')"), juce::var (heard.joinIntoString (",")));
+}
+
 TEST (PageEndToEnd, PluggedInDeviceAnnouncesItselfAndCanBeUsed)
 {
     EditorHarness h (Wrapper::wrapperType_Standalone);

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 {
     static auto processor = fuzzProcessor (juce::AudioProcessor::wrapperType_Standalone);
-    static PageBridge bridge (*processor, false, [] (const juce::Identifier&, const juce::var&) { return true; });
+    static PageBridge bridge (*processor, false, [] (const PageBridge::PageEvents&) { return true; });
 
     if (size == 0)
         return 0;

@@ -29,12 +29,15 @@ struct BridgeFixture
                                                    : juce::AudioProcessor::wrapperType_Standalone);
         onMessageThread ([this]
         {
-            bridge = std::make_unique<PageBridge> (*processor, plugin, [this] (const juce::Identifier& id, const juce::var& p)
+            bridge = std::make_unique<PageBridge> (*processor, plugin, [this] (const PageBridge::PageEvents& batch)
             {
                 if (viewHidden)
                     return false;
 
-                events.push_back ({ id.toString(), p });
+                for (auto& [id, p] : batch)
+                    events.push_back ({ id.toString(), p });
+
+                ++batches;
                 return true;
             });
         });
@@ -85,4 +88,5 @@ struct BridgeFixture
     std::unique_ptr<PageBridge> bridge;
     std::vector<Event> events;      // message thread only
     bool viewHidden = false;        // message thread only: the sink refuses events
+    int batches = 0;                // message thread only: calls of the sink
 };

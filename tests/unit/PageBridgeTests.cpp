@@ -259,6 +259,41 @@ TEST (PageBridge, DeliveryIsNumberedByTheListsThePageHasBeenGiven)
     EXPECT_EQ (texts[1], R"(midiReceive {"port": 2, "data": [144, 64, 100]})");
 }
 
+// Messages that arrive from devices while the message thread is busy reach
+// the page together, in arrival order, each as an event of its own: a burst
+// costs one crossing into the web engine, not one per message.
+TEST (PageBridge, ABurstFromDevicesReachesThePageInOneGoInOrder)
+{
+    BridgeFixture f (false);
+    f.devices.plugInput ("K", "in-k");
+    f.devices.plugInput ("P", "in-p");
+    f.create();
+    f.send ("midiOpenInput", R"({"port": 0})");
+    f.send ("midiOpenInput", R"({"port": 1})");
+
+    std::vector<juce::String> expected;
+    onMessageThread ([&]
+    {
+        for (int i = 0; i < 40; ++i)
+        {
+            const auto onK = i % 3 != 0;
+            f.devices.injectInput (onK ? "in-k" : "in-p", noteOn (i));
+            f.devices.waitForInputIdle();
+            expected.push_back (R"(midiReceive {"port": )" + juce::String (onK ? 0 : 1)
+                                  + R"(, "data": [144, )" + juce::String (i) + ", 100]}");
+        }
+    });
+
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<size_t> ([&] { return f.events.size(); }) == 40; }));
+    EXPECT_EQ (f.eventTexts(), expected);
+    EXPECT_EQ (onMessageThread<int> ([&] { return f.batches; }), 1);
+
+    // A message on its own still goes at once.
+    f.devices.injectInput ("in-k", noteOn (100));
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<size_t> ([&] { return f.events.size(); }) == 1; }));
+    EXPECT_EQ (onMessageThread<int> ([&] { return f.batches; }), 2);
+}
+
 // A reloaded page starts from the bootstrap script's lists, which are those
 // the bridge was made with. Until it has loaded and been sent the current
 // lists, its port numbers are read in those.
