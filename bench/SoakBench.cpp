@@ -186,6 +186,9 @@ namespace
                     midi.addEvent (juce::MidiMessage::noteOff (1, noteOf (block - 2)), 3);
                 midi.addEvent (juce::MidiMessage::noteOn (1, noteOf (block), (juce::uint8) 90), 17);
                 h.processor->processBlock (buffer, midi);
+
+                // The host's callback period: the pace of the track, not a
+                // wait for anything (a busy machine just plays fewer blocks).
                 std::this_thread::sleep_for (std::chrono::milliseconds (5));
             }
         });
