@@ -7,6 +7,9 @@
 // 3. host track -> page latency, from processBlock to the page's handler
 // 4. editor construction -> page ready, and memory of the process tree, against
 //    a bare juce::WebBrowserComponent loading the same page
+// 5. message times: received timeStamps against the true times, host-track
+//    spacing against sample time, and how late timed sends leave while the
+//    page is busy (the host's sender against the page's own setTimeout)
 
 #include "../tests/e2e/EditorHarness.h"
 #include "../tests/support/ProcessInfo.h"
@@ -261,7 +264,7 @@ namespace
         }
 
         h.waitForPage ("lwDemo.receivedCount >= " + juce::String (blocks * 4), 20000);
-        const auto pageTimes = h.eval ("lwDemo.received.map (function (m) { return m.t; })");
+        const auto pageTimes = h.eval ("lwDemo.received.map (function (m) { return m.at; })");
         std::vector<double> latencies;
 
         if (auto* t = pageTimes.getArray())
@@ -270,6 +273,152 @@ namespace
 
         printf ("host track -> page, %d messages: median %.2f ms, p99 %.2f ms, max %.2f ms\n",
                 (int) latencies.size(), percentile (latencies, 50), percentile (latencies, 99), percentile (latencies, 100));
+    }
+
+    //==============================================================================
+    double nowMs()   { return juce::Time::getMillisecondCounterHiRes(); }
+
+    std::vector<double> numbersOf (const juce::var& list)
+    {
+        std::vector<double> out;
+        if (auto* a = list.getArray())
+            for (auto& v : *a)
+                out.push_back ((double) v);
+        return out;
+    }
+
+    void printSpread (const char* what, std::vector<double> values)
+    {
+        for (auto& v : values)
+            v = std::abs (v);
+
+        printf ("%s, %d messages: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                what, (int) values.size(), percentile (values, 50), percentile (values, 99), percentile (values, 100));
+    }
+
+    /** timeStamp of device input against the device's stamp, mapped with the
+        bench's own measure of the page's clock.
+    */
+    void inputStampError (int count = 1000)
+    {
+        EditorHarness h;
+        h.devices.plugInput ("Keys", "in-0");
+        h.open();
+        waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; });
+        h.eval ("window.stamps = []; navigator.requestMIDIAccess().then (function (a) {"
+                "  a.inputs.get ('0').addEventListener ('midimessage', function (e) { window.stamps.push (e.timeStamp); }); })");
+        waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; });
+
+        std::vector<double> played;
+        for (int i = 0; i < count; ++i)
+        {
+            const auto due = nowMs() + 2.0;
+            while (nowMs() < due)
+                std::this_thread::yield();
+
+            auto message = juce::MidiMessage::noteOn (1, i % 128, (juce::uint8) 100);
+            message.setTimeStamp (nowMs() * 0.001);
+            played.push_back (message.getTimeStamp() * 1000.0);
+            h.devices.injectInput ("in-0", message);
+        }
+
+        h.waitForPage ("window.stamps.length >= " + juce::String (count), 20000);
+        const auto stamps = numbersOf (h.eval ("window.stamps"));
+        const auto clock = measurePageClock (h);
+        std::vector<double> errors;
+        for (size_t i = 0; i < stamps.size() && i < played.size(); ++i)
+            errors.push_back (clock.toNative (stamps[i]) - played[i]);
+
+        printSpread ("device input timeStamp error", errors);
+        printf ("  (the bench knows the page's clock within +/- %.3f ms)\n", clock.uncertainty());
+    }
+
+    /** Host-track notes, one per 10 ms block at varying sample positions:
+        the spacing of their timeStamps, and of their arrival, against sample time.
+    */
+    void hostTrackSpacing (int blocks = 500)
+    {
+        EditorHarness h (juce::AudioProcessor::wrapperType_VST3);
+        h.open();
+        prepare (*h.processor, 48000.0, 480);
+
+        std::vector<double> sampleTimes;
+        juce::AudioBuffer<float> audio (2, 480);
+        const auto start = nowMs();
+
+        for (int block = 0; block < blocks; ++block)
+        {
+            while (nowMs() < start + block * 10.0)
+                std::this_thread::yield();
+
+            juce::MidiBuffer midi;
+            const auto position = (block * 173) % 480;
+            midi.addEvent (juce::MidiMessage::noteOn (1, block % 128, (juce::uint8) 100), position);
+            sampleTimes.push_back ((block * 480 + position) / 48.0);
+            h.processor->processBlock (audio, midi);
+        }
+
+        h.waitForPage ("lwDemo.receivedCount >= " + juce::String (blocks), 20000);
+        const auto stamps = numbersOf (h.eval ("lwDemo.received.map (function (m) { return m.t; })"));
+        const auto arrivals = numbersOf (h.eval ("lwDemo.received.map (function (m) { return m.at; })"));
+        std::vector<double> stampErrors, arrivalErrors;
+
+        for (size_t i = 1; i < stamps.size() && i < sampleTimes.size(); ++i)
+        {
+            const auto gap = sampleTimes[i] - sampleTimes[i - 1];
+            stampErrors.push_back (stamps[i] - stamps[i - 1] - gap);
+            arrivalErrors.push_back (arrivals[i] - arrivals[i - 1] - gap);
+        }
+
+        printSpread ("host-track timeStamp spacing error", stampErrors);
+        printSpread ("host-track arrival spacing error (what a page had before)", arrivalErrors);
+    }
+
+    /** Sends timed 50 ms ahead, one every 25 ms, while the page runs a 20 ms
+        busy loop every 30 ms: through the shim (timed by the host), and in the
+        same run through the page's own setTimeout as the shim used to do.
+    */
+    void timedSendLateness (int count = 200)
+    {
+        EditorHarness h;
+        h.devices.plugOutput ("Lute", "out-0");
+        h.open();
+        const auto clock = measurePageClock (h);
+
+        for (const bool native : { true, false })
+        {
+            h.devices.clearSent();
+            const auto send = native ? juce::String ("out.send ([0x90, n % 128, 100], due);")
+                                     : juce::String ("setTimeout (function () { out.send ([0x90, n % 128, 100]); }, due - performance.now());");
+            h.eval ("(function () { window.dues = []; var n = 0;"
+                    "  navigator.requestMIDIAccess().then (function (a) {"
+                    "    var out = a.outputs.get ('0');"
+                    "    var busy = setInterval (function () { var until = performance.now() + 20; while (performance.now() < until) {} }, 30);"
+                    "    var sender = setInterval (function () {"
+                    "      var due = performance.now() + 50; window.dues.push (due); " + send +
+                    "      if (++n === " + juce::String (count) + ") { clearInterval (sender); setTimeout (function () { clearInterval (busy); }, 200); }"
+                    "    }, 25);"
+                    "  }); return true; })()");
+            h.devices.waitForSent ("out-0", (size_t) count, 60000);
+
+            const auto dues = numbersOf (h.eval ("window.dues"));
+            const auto sent = h.devices.getSent ("out-0");
+            std::vector<double> lateness;
+            for (size_t i = 0; i < dues.size() && i < sent.size(); ++i)
+                lateness.push_back (sent[i].sentMs - clock.toNative (dues[i]));
+
+            printSpread (native ? "timed send lateness, page busy, sent by the host"
+                                : "timed send lateness, page busy, the page's setTimeout", lateness);
+        }
+
+        printf ("  (the bench knows the page's clock within +/- %.3f ms)\n", clock.uncertainty());
+    }
+
+    void messageTimes()
+    {
+        inputStampError();
+        hostTrackSpacing();
+        timedSendLateness();
     }
 
     //==============================================================================
@@ -355,6 +504,13 @@ int main (int argc, char** argv)
             return;
         }
 
+        // LUTEWYRM_TIMES_ONLY=1: the message-time figures only.
+        if (getenv ("LUTEWYRM_TIMES_ONLY") != nullptr)
+        {
+            messageTimes();
+            return;
+        }
+
         // LUTEWYRM_THROUGHPUT_ONLY=1: the round trip and the throughput each way only.
         if (getenv ("LUTEWYRM_THROUGHPUT_ONLY") != nullptr)
         {
@@ -368,6 +524,7 @@ int main (int argc, char** argv)
         throughput (10000, 10.0);
         throughput (20000, 10.0);
         hostTrackLatency();
+        messageTimes();
         loadTimeAndMemory();
     });
 }

@@ -49,14 +49,14 @@ void MidiPortRegistry::keepLists()
     }
 }
 
-MidiOutputDevice* MidiPortRegistry::getOrOpenOutput (int port)
+const std::shared_ptr<MidiOutputDevice>& MidiPortRegistry::getOrOpenOutput (int port)
 {
     auto& record = outputPorts[(size_t) port];
 
     if (record.device == nullptr)
         record.device = devices.openOutput (record.identifier);
 
-    return record.device.get();
+    return record.device;
 }
 
 void MidiPortRegistry::openInput (int port, MidiInputDeviceCallback& callback)

@@ -9,7 +9,7 @@
 struct OutputPort
 {
     juce::String identifier, name;
-    std::unique_ptr<MidiOutputDevice> device;
+    std::shared_ptr<MidiOutputDevice> device;     // shared with the sends still waiting for it
 };
 
 struct InputPort
@@ -55,7 +55,7 @@ public:
     const juce::StringArray& getInputIdentifiers() const noexcept   { return inputIdentifiers; }
 
     /** The output's device, opened on first use; nullptr if it cannot be opened. */
-    MidiOutputDevice* getOrOpenOutput (int port);
+    const std::shared_ptr<MidiOutputDevice>& getOrOpenOutput (int port);
 
     /** Opens and starts the input unless it is open already or is the host track. */
     void openInput (int port, MidiInputDeviceCallback& callback);

@@ -7,7 +7,20 @@
 namespace
 {
     const juce::Identifier midiReceiveEvent { "midiReceive" },
-                           midiPortsChangedEvent { "midiPortsChanged" };
+                           midiPortsChangedEvent { "midiPortsChanged" },
+                           clockPongEvent { "lwClockPong" };
+
+    // A device's time stamp further than this from the moment it reaches us
+    // is not believed: the message is taken as played now.
+    constexpr double stampTrustMs = 10000.0;
+
+    double playedAt (const juce::MidiMessage& message)
+    {
+        // Inputs stamp messages in seconds of the millisecond counter.
+        const auto now = TimedSender::nowMs();
+        const auto stamp = message.getTimeStamp() * 1000.0;
+        return std::isfinite (stamp) && std::abs (stamp - now) <= stampTrustMs ? stamp : now;
+    }
 
     juce::var makeObject (std::initializer_list<std::pair<const char*, juce::var>> properties)
     {
@@ -48,7 +61,11 @@ PageBridge::PageBridge (LUTEWYRMRPGAudioProcessor& p, bool isPlugin, EventSink s
     declaredLists = pageLists = currentLists();
 }
 
-PageBridge::~PageBridge() = default;      // the port registry stops and closes its inputs first
+PageBridge::~PageBridge()
+{
+    // Nothing the page scheduled goes out once its editor has gone.
+    timedSends.clearAll();
+}
 
 bool PageBridge::emit (const juce::Identifier& eventId, const juce::var& payload)
 {
@@ -65,7 +82,7 @@ void PageBridge::handleMidiSend (const juce::var& payload)
     if (data == nullptr || port < 0)
         return;
 
-    auto* output = ports.getOrOpenOutput (port);
+    const auto& output = ports.getOrOpenOutput (port);
 
     if (output == nullptr || data->isEmpty())
         return;
@@ -76,7 +93,40 @@ void PageBridge::handleMidiSend (const juce::var& payload)
     for (int i = 0; i < data->size(); ++i)
         bytes[i] = (juce::uint8) (varToInt (data->getReference (i)) & 0xff);
 
-    output->sendMessageNow (juce::MidiMessage (bytes.get(), data->size(), 0.0));
+    const juce::MidiMessage message (bytes.get(), data->size(), 0.0);
+
+    // A time that is missing, not a number, past or within a millisecond
+    // means now, as in a browser.
+    const auto due = payload.getProperty ("time", {});
+
+    if (due.isInt() || due.isInt64() || due.isDouble())
+    {
+        const auto dueMs = (double) due;
+
+        if (std::isfinite (dueMs) && dueMs > TimedSender::nowMs() + 1.0)
+        {
+            timedSends.schedule (output, message, dueMs);
+            return;
+        }
+    }
+
+    output->sendMessageNow (message);
+}
+
+void PageBridge::handleMidiClear (const juce::var& payload)
+{
+    const auto port = PagePortLists::translate (pageLists.outputs, ports.getOutputIdentifiers(),
+                                                varToInt (payload.getProperty ("port", {})));
+
+    if (port >= 0)
+        if (const auto& device = ports.getOutput (port).device)
+            timedSends.clear (device.get());
+}
+
+void PageBridge::handleClockPing (const juce::var& payload)
+{
+    emit (clockPongEvent, makeObject ({ { "id", varToInt (payload.getProperty ("id", {})) },
+                                        { "time", TimedSender::nowMs() } }));
 }
 
 void PageBridge::handleOpenMidiInput (const juce::var& payload)
@@ -136,7 +186,8 @@ void PageBridge::handleIncomingMidiMessage (MidiInputDevice* source, const juce:
     // when the message reaches the page, even if the lists change in between.
     const std::scoped_lock lock (arrivalsLock);
     arrivals.push_back ({ std::move (identifier),
-                          std::vector<juce::uint8> (message.getRawData(), message.getRawData() + message.getRawDataSize()) });
+                          std::vector<juce::uint8> (message.getRawData(), message.getRawData() + message.getRawDataSize()),
+                          playedAt (message) });
 
     if (std::exchange (deliveryPosted, true))
         return;
@@ -164,7 +215,7 @@ void PageBridge::deliverArrivals()
     events.reserve (taken.size());
 
     for (auto& arrival : taken)
-        addReceive (events, arrival.inputIdentifier, bytesToVar (arrival.bytes.data(), arrival.bytes.size()));
+        addReceive (events, arrival.inputIdentifier, bytesToVar (arrival.bytes.data(), arrival.bytes.size()), arrival.timeMs);
 
     handToPage (events);
 }
@@ -183,8 +234,13 @@ void PageBridge::handToPage (const PageEvents& events)
 //==============================================================================
 void PageBridge::pollMidiDevices()
 {
-    if (ports.refresh())
-        emitPortsChanged();
+    if (! ports.refresh())
+        return;
+
+    // The page's port numbers are about to change meaning: what it scheduled
+    // under the old ones is dropped.
+    timedSends.clearAll();
+    emitPortsChanged();
 }
 
 void PageBridge::emitPortsChanged()
@@ -213,6 +269,7 @@ void PageBridge::bootstrapMade (juce::uint32 restoresSoFar)
 
 void PageBridge::gamePageLoading()
 {
+    timedSends.clearAll();
     pageLoading = true;
     pageLists = declaredLists;
 }
@@ -225,13 +282,14 @@ void PageBridge::gamePageLoaded()
         emitPortsChanged();
 }
 
-void PageBridge::addReceive (PageEvents& events, const juce::String& inputIdentifier, const juce::var& data) const
+void PageBridge::addReceive (PageEvents& events, const juce::String& inputIdentifier,
+                             const juce::var& data, double timeMs) const
 {
     // A device the page has not been told about has no number there yet.
     const auto port = pageLists.inputs.indexOf (inputIdentifier);
 
     if (port >= 0)
-        events.push_back ({ midiReceiveEvent, makeObject ({ { "port", port }, { "data", data } }) });
+        events.push_back ({ midiReceiveEvent, makeObject ({ { "port", port }, { "data", data }, { "time", timeMs } }) });
 }
 
 PagePortLists PageBridge::currentLists() const
@@ -241,12 +299,14 @@ PagePortLists PageBridge::currentLists() const
 
 int PageBridge::drainHostMidi()
 {
-    const auto messages = processor.popHostMidi();
+    std::vector<double> timesMs;
+    const auto messages = processor.popHostMidi (&timesMs);
     PageEvents events;
     events.reserve (messages.size());
 
-    for (auto& message : messages)
-        addReceive (events, MidiPortRegistry::hostTrackIdentifier, bytesToVar (message.data(), message.size()));
+    for (size_t i = 0; i < messages.size(); ++i)
+        addReceive (events, MidiPortRegistry::hostTrackIdentifier,
+                    bytesToVar (messages[i].data(), messages[i].size()), timesMs[i]);
 
     handToPage (events);
     return (int) messages.size();

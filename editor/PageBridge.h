@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../midi/TimedSender.h"
 #include "MidiPortRegistry.h"
 #include "PagePortLists.h"
 
@@ -10,10 +11,16 @@ class LUTEWYRMRPGAudioProcessor;
 //==============================================================================
 /** The native end of the page's MIDI and file events.
 
-    The page sends "midiSend", "midiOpenInput", "fileDownload" and
-    "lwStateChanged"; this class handles them and sends "midiReceive" and
-    "midiPortsChanged" back through an event sink (the web view, in the editor).
-    It owns the port registry, and is the callback of every input it opens.
+    The page sends "midiSend", "midiClear", "midiOpenInput", "fileDownload",
+    "lwStateChanged" and "lwClockPing"; this class handles them and sends
+    "midiReceive", "midiPortsChanged" and "lwClockPong" back through an event
+    sink (the web view, in the editor). It owns the port registry, and is the
+    callback of every input it opens.
+
+    Times cross the bridge in milliseconds of the native clock
+    (juce::Time::getMillisecondCounterHiRes()): the time a message was played
+    on "midiReceive", the time a send is due on "midiSend". The page maps them
+    onto its own clock with "lwClockPing"/"lwClockPong" round trips.
 
     Every page of the game starts from the port lists of the bootstrap script,
     which are those at construction; a reload after a device change would
@@ -42,7 +49,15 @@ public:
 
     //==============================================================================
     // Page events.
+    /** Sends at once, or when its "time" falls due (see TimedSender). */
     void handleMidiSend (const juce::var& payload);
+
+    /** Drops the output's sends that are not due yet. */
+    void handleMidiClear (const juce::var& payload);
+
+    /** Answers with the native clock's time now, for the page's clock mapping. */
+    void handleClockPing (const juce::var& payload);
+
     void handleOpenMidiInput (const juce::var& payload);
     void handleStateChanged (const juce::var& payload);
 
@@ -88,6 +103,8 @@ public:
     void bootstrapMade (juce::uint32 restoresSoFar);
     juce::uint32 getDocumentRestores() const noexcept  { return documentRestores; }
 
+    size_t getNumPendingSends() const                  { return timedSends.getNumPending(); }
+
     /** Stops every open input, before the sink's target goes away. */
     void stopInputs()                                  { ports.stopInputs(); }
 
@@ -96,7 +113,7 @@ public:
 private:
     void handleIncomingMidiMessage (MidiInputDevice* source, const juce::MidiMessage& message) override;
     bool emit (const juce::Identifier& eventId, const juce::var& payload);
-    void addReceive (PageEvents& events, const juce::String& inputIdentifier, const juce::var& data) const;
+    void addReceive (PageEvents& events, const juce::String& inputIdentifier, const juce::var& data, double timeMs) const;
     void deliverArrivals();
     void handToPage (const PageEvents& events);
     PagePortLists currentLists() const;
@@ -118,6 +135,7 @@ private:
     {
         juce::String inputIdentifier;
         std::vector<juce::uint8> bytes;
+        double timeMs;
     };
 
     std::mutex arrivalsLock;
@@ -127,6 +145,9 @@ private:
     // Made on the message thread, copied by device threads into posted tasks.
     JUCE_DECLARE_WEAK_REFERENCEABLE (PageBridge)
     const juce::WeakReference<PageBridge> weakThis { this };
+
+    // Sends the page timed ahead; emptied when the page or the lists change.
+    TimedSender timedSends;
 
     // Last, so it goes first: its open inputs are closed, and a delivery that
     // was already under way has finished, while everything a device callback

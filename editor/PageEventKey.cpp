@@ -98,6 +98,7 @@ juce::var PageEventKey::wrap (const juce::String& keyText, const juce::var& payl
 
 const juce::StringArray& PageEventKey::sealedEventNames()
 {
-    static const juce::StringArray names { "midiSend", "midiOpenInput", "fileDownload", "lwStateChanged" };
+    static const juce::StringArray names { "midiSend", "midiClear", "midiOpenInput", "fileDownload",
+                                           "lwStateChanged", "lwClockPing" };
     return names;
 }

@@ -84,9 +84,12 @@ void LUTEWYRMRPGAudioProcessorEditor::changeListenerCallback (juce::ChangeBroadc
     // is open. Its script carries the settings a document starts from, so the
     // view is made afresh with the restored ones; the old document's reports
     // have been ignored since the restore.
-    if (processor.getNumRestores() == bridge.getDocumentRestores())
-        return;
+    if (processor.getNumRestores() != bridge.getDocumentRestores())
+        makeViewAfresh();
+}
 
+void LUTEWYRMRPGAudioProcessorEditor::makeViewAfresh()
+{
     eventKey.documentGone();
     browser.reset();
     makeBrowser();
@@ -151,9 +154,11 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
         .withNativeIntegrationEnabled()
         .withUserScript (script)
         .withEventListener ("midiSend",       sealed ([this] (const juce::var& v) { bridge.handleMidiSend (v); }))
+        .withEventListener ("midiClear",      sealed ([this] (const juce::var& v) { bridge.handleMidiClear (v); }))
         .withEventListener ("midiOpenInput",  sealed ([this] (const juce::var& v) { bridge.handleOpenMidiInput (v); }))
         .withEventListener ("fileDownload",   sealed ([] (const juce::var& v)     { PageBridge::handleFileDownload (v); }))
         .withEventListener ("lwStateChanged", sealed ([this] (const juce::var& v) { bridge.handleStateChanged (v); }))
+        .withEventListener ("lwClockPing",    sealed ([this] (const juce::var& v) { bridge.handleClockPing (v); }))
         .withEventListener (PageEventKey::registrationEventName, [this] (const juce::var& event)
                             {
                                 ++pageEventsReceived;

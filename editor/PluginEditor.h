@@ -56,6 +56,7 @@ private:
     void timerCallback (int timerID) override;
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
     void makeBrowser();
+    void makeViewAfresh();
     juce::WebBrowserComponent::Options createBrowserOptions();
     void restoreSavedSize();
     void adjustWindow();

@@ -224,7 +224,10 @@ private:
                 hold = shared->holdNext.erase (info.identifier) > 0;
         }
 
-        message.setTimeStamp (juce::Time::getMillisecondCounterHiRes() * 0.001);
+        // Stamped as it is handed over, in seconds of the millisecond counter,
+        // unless the test gave it the driver's own stamp of an earlier moment.
+        if (message.getTimeStamp() <= 0.0)
+            message.setTimeStamp (juce::Time::getMillisecondCounterHiRes() * 0.001);
 
         if (! stopReturnsAtOnce)
         {

@@ -71,7 +71,10 @@ public:
 
     //==============================================================================
     /** Queues a message for every open input with this identifier; each one
-        delivers it from its own thread if it is started by then.
+        delivers it from its own thread if it is started by then. A message
+        with a time stamp above zero keeps it, as a driver's stamp of when the
+        message came in (seconds on the juce::Time::getMillisecondCounterHiRes()
+        scale); one without is stamped as it is delivered.
     */
     void injectInput (const juce::String& identifier, const juce::MidiMessage& message);
 

@@ -21,13 +21,16 @@ interface LutewyrmRoutingState {
 }
 
 interface LutewyrmBackend {
-    emitEvent (name: "midiSend", payload: { port: number; data: number[] }): void;
+    /** `time`: when to send, in ms of the host's clock (the shim's business). */
+    emitEvent (name: "midiSend", payload: { port: number; data: number[]; time?: number }): void;
+    emitEvent (name: "midiClear", payload: { port: number }): void;
     emitEvent (name: "midiOpenInput", payload: { port: number }): void;
     emitEvent (name: "fileDownload", payload: { filename: string; content: string }): void;
     /** `state` is the text of one JSON object, e.g. JSON.stringify of a LutewyrmRoutingState. */
     emitEvent (name: "lwStateChanged", payload: { state: string }): void;
 
-    addEventListener (name: "midiReceive", listener: (payload: { port: number; data: number[] }) => void): unknown;
+    /** `time`: when it was played, in ms of the host's clock. */
+    addEventListener (name: "midiReceive", listener: (payload: { port: number; data: number[]; time: number }) => void): unknown;
     addEventListener (name: "midiPortsChanged",
                       listener: (payload: { outputs: LutewyrmPortEntry[]; inputs: LutewyrmPortEntry[] }) => void): unknown;
 }

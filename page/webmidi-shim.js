@@ -11,7 +11,8 @@
 // declarations of _juceMidiPorts (outputs) and _juceMidiInputPorts (inputs),
 // and before the page's own scripts. It is one function expression run at
 // once, so it leaves no names behind: the only lasting effects are the new
-// navigator.requestMIDIAccess and two listeners on the bridge.
+// navigator.requestMIDIAccess, three listeners on the bridge and the timer
+// that keeps the host's clock measured.
 //
 // Only the subset of the Web MIDI API that pages actually use is offered. Port
 // objects are never updated in place: when the host's device lists change,
@@ -28,20 +29,97 @@
     var _midiAccess = null;
 
     // The bridge can be missing (a page opened outside the host, or torn
-    // down during unload); sending then quietly goes nowhere.
-    function _sendToJuce(index, data) {
+    // down during unload); emitting then quietly goes nowhere.
+    function _emit(name, payload) {
         if (!window.__JUCE__ || !window.__JUCE__.backend)
-            return;
-        // Copy at emit time, not at send time: a delayed send carries what
-        // the page's array holds when its timer fires.
-        window.__JUCE__.backend.emitEvent("midiSend", { port: index, data: Array.from(data) });
+            return false;
+        window.__JUCE__.backend.emitEvent(name, payload);
+        return true;
+    }
+
+    // bytes is a plain array, copied by the caller when send() was called;
+    // nativeTime, if given, is when the host sends it, on its own clock.
+    function _sendToJuce(index, bytes, nativeTime) {
+        var payload = { port: index, data: bytes };
+        if (nativeTime !== undefined)
+            payload.time = nativeTime;
+        _emit("midiSend", payload);
     }
 
     function _openInputInJuce(index) {
-        if (!window.__JUCE__ || !window.__JUCE__.backend)
-            return;
-        window.__JUCE__.backend.emitEvent("midiOpenInput", { port: index });
+        _emit("midiOpenInput", { port: index });
     }
+
+    // ---- the host's clock ------------------------------------------------
+    //
+    // The host stamps each message with the time it was played and sends
+    // timed messages itself, both on its own monotonic clock. This document's
+    // performance.now() runs on another origin (and may be floored to whole
+    // milliseconds), so the offset between the two is measured: each round
+    // trip "lwClockPing" -> "lwClockPong" says the host read its clock
+    // between our two readings of ours, which bounds the offset from both
+    // sides. The tightest bounds seen are kept; both clocks are monotonic and
+    // do not drift apart, so a round that contradicts them means a clock
+    // jumped, and the mapping starts again from that round.
+
+    var CLOCK_QUANTUM = 1;            // performance.now() may be floored to this
+    var CLOCK_TRIPS_PER_ROUND = 8;
+    var CLOCK_ROUND_EVERY = 5000;     // ms; the first round starts at once
+
+    // offset = host time - page time, known to lie in [lo, hi].
+    var _clock = { lo: -Infinity, hi: Infinity, askedId: 0, askedAt: 0, tripsLeft: 0 };
+
+    function _clockKnown() {
+        return _clock.hi - _clock.lo < Infinity;
+    }
+
+    function _clockOffset() {
+        return (_clock.lo + _clock.hi) / 2;
+    }
+
+    function _askClock() {
+        _clock.askedId += 1;
+        _clock.askedAt = performance.now();
+        if (!_emit("lwClockPing", { id: _clock.askedId }))
+            _clock.tripsLeft = 0;
+    }
+
+    function _startClockRound() {
+        _clock.tripsLeft = CLOCK_TRIPS_PER_ROUND;
+        _askClock();
+        setTimeout(_startClockRound, CLOCK_ROUND_EVERY);
+    }
+
+    // Only the answer to the latest question counts: a late answer to an
+    // earlier one would widen nothing, but is simply not needed.
+    function _clockAnswered(p) {
+        var now = performance.now();
+        if (!p || p.id !== _clock.askedId || _clock.tripsLeft <= 0)
+            return;
+        var hostTime = Number(p.time);
+        if (!isFinite(hostTime))
+            return;
+
+        // A reading with a fraction comes from a clock that is not floored.
+        var quantum = Number.isInteger(now) ? CLOCK_QUANTUM : 0;
+        var lo = hostTime - now - quantum, hi = hostTime - _clock.askedAt;
+        if (lo > _clock.hi || hi < _clock.lo) {
+            _clock.lo = lo;
+            _clock.hi = hi;
+        } else {
+            _clock.lo = Math.max(_clock.lo, lo);
+            _clock.hi = Math.min(_clock.hi, hi);
+        }
+
+        _clock.tripsLeft -= 1;
+        if (_clock.tripsLeft > 0)
+            _askClock();
+    }
+
+    // Sends waiting in this document because the host's clock is not known
+    // yet (the first moments of a document, or a page without the host):
+    // {port index, timer}.
+    var _waitingSends = [];
 
     // ---- MIDIOutput ------------------------------------------------------
 
@@ -57,28 +135,45 @@
         this._idx = index;
     }
 
+    // The bytes are read now, as in a browser: the page may reuse its array
+    // at once. A send due more than a millisecond ahead is timed by the host,
+    // which keeps it on time however busy this page is; until the host's
+    // clock is known, it waits on a timer here instead.
     MIDIOutput.prototype.send = function (data, timestamp) {
         var idx = this._idx;
+        var bytes = Array.from(data);
         var now = performance.now();
         var delay = 0;
         if (timestamp && timestamp > now)
-            delay = timestamp - performance.now();
+            delay = timestamp - now;
 
-        // The host sends on arrival, so only waits worth a timer are
-        // scheduled here; anything within a millisecond goes out now and
-        // keeps its order with the other immediate sends.
-        if (delay > 1) {
-            setTimeout(function () {
-                _sendToJuce(idx, data);
-            }, delay);
+        if (delay <= 1) {
+            _sendToJuce(idx, bytes);
+        } else if (_clockKnown()) {
+            _sendToJuce(idx, bytes, timestamp + _clockOffset());
         } else {
-            _sendToJuce(idx, data);
+            var waiting = { port: idx, timer: 0 };
+            waiting.timer = setTimeout(function () {
+                _waitingSends = _waitingSends.filter(function (w) {
+                    return w !== waiting;
+                });
+                _sendToJuce(idx, bytes);
+            }, delay);
+            _waitingSends.push(waiting);
         }
     };
 
-    // Nothing is queued on this side that could be cleared; sends already
-    // waiting on a timer still go out.
+    // Drops this port's sends that are not due yet, here and in the host;
+    // what was sent stays sent.
     MIDIOutput.prototype.clear = function () {
+        var idx = this._idx;
+        _waitingSends = _waitingSends.filter(function (w) {
+            if (w.port !== idx)
+                return true;
+            clearTimeout(w.timer);
+            return false;
+        });
+        _emit("midiClear", { port: idx });
     };
 
     // The host opens an output on its first send, so there is nothing to
@@ -231,7 +326,12 @@
         if (!input)
             return;
 
-        var message = { data: new Uint8Array(p.data), target: input };
+        // The time it was played, on this page's clock; until the host's
+        // clock is known, the time it arrived.
+        var hostTime = Number(p.time);
+        var timeStamp = (_clockKnown() && isFinite(hostTime)) ? hostTime - _clockOffset() : performance.now();
+
+        var message = { data: new Uint8Array(p.data), target: input, timeStamp: timeStamp, type: "midimessage" };
         if (typeof input.onmidimessage === "function")
             input.onmidimessage(message);
         // A listener that is not a function (an object with handleEvent, say)
@@ -265,4 +365,10 @@
 
         access._dispatchStateChange({});
     });
+
+    window.__JUCE__.backend.addEventListener("lwClockPong", _clockAnswered);
+
+    // Not at once: the host takes page events only once the rest of its
+    // script has run.
+    setTimeout(_startClockRound, 0);
 })();

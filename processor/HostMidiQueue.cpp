@@ -1,6 +1,7 @@
 #include "HostMidiQueue.h"
 
-HostMidiQueue::Writer::Writer (HostMidiQueue& q) noexcept : queue (q)
+HostMidiQueue::Writer::Writer (HostMidiQueue& q, double startMs, double sampleRate) noexcept
+    : queue (q), blockStartMs (startMs), msPerSample (sampleRate > 0.0 ? 1000.0 / sampleRate : 0.0)
 {
     // All the free space at once; only what is written is committed.
     queue.fifo.prepareToWrite (capacity, start1, size1, start2, size2);
@@ -22,7 +23,7 @@ void HostMidiQueue::whenMessagesArrive (std::function<void()> onArrival)
         arrival.disarm();
 }
 
-void HostMidiQueue::Writer::add (const juce::uint8* data, int size) noexcept
+void HostMidiQueue::Writer::add (const juce::uint8* data, int size, int samplePosition) noexcept
 {
     if (written >= size1 + size2)
         return;     // full: this message is dropped, the older ones stay
@@ -33,10 +34,11 @@ void HostMidiQueue::Writer::add (const juce::uint8* data, int size) noexcept
     slot[1] = data[0];
     slot[2] = size > 1 ? data[1] : 0;
     slot[3] = size > 2 ? data[2] : 0;
+    queue.slotTimesMs[(size_t) index] = blockStartMs + samplePosition * msPerSample;
     ++written;
 }
 
-std::vector<std::vector<juce::uint8>> HostMidiQueue::popAll()
+std::vector<std::vector<juce::uint8>> HostMidiQueue::popAll (std::vector<double>* timesMs)
 {
     std::vector<std::vector<juce::uint8>> messages;
     const auto numReady = fifo.getNumReady();
@@ -45,6 +47,9 @@ std::vector<std::vector<juce::uint8>> HostMidiQueue::popAll()
         return messages;
 
     messages.reserve ((size_t) numReady);
+
+    if (timesMs != nullptr)
+        timesMs->clear();
 
     int start1, size1, start2, size2;
     fifo.prepareToRead (numReady, start1, size1, start2, size2);
@@ -55,6 +60,9 @@ std::vector<std::vector<juce::uint8>> HostMidiQueue::popAll()
         {
             auto& slot = slots[(size_t) i].bytes;
             messages.emplace_back (slot + 1, slot + 1 + slot[0]);
+
+            if (timesMs != nullptr)
+                timesMs->push_back (slotTimesMs[(size_t) i]);
         }
     };
 

@@ -35,21 +35,27 @@ public:
     class Writer
     {
     public:
-        explicit Writer (HostMidiQueue& queue) noexcept;
+        /** blockStartMs: the block's start on the juce::Time::getMillisecondCounterHiRes()
+            scale; each message's time is that plus its sample position.
+        */
+        Writer (HostMidiQueue& queue, double blockStartMs = 0.0, double sampleRate = 0.0) noexcept;
         ~Writer() noexcept;
 
         /** Queues a message of 1 to 3 bytes, or drops it if the queue is full. */
-        void add (const juce::uint8* data, int size) noexcept;
+        void add (const juce::uint8* data, int size, int samplePosition = 0) noexcept;
 
     private:
         HostMidiQueue& queue;
+        const double blockStartMs, msPerSample;
         int start1 = 0, size1 = 0, start2 = 0, size2 = 0, written = 0;
 
         JUCE_DECLARE_NON_COPYABLE (Writer)
     };
 
-    /** Message thread: everything queued so far, in arrival order. */
-    std::vector<std::vector<juce::uint8>> popAll();
+    /** Message thread: everything queued so far, in arrival order; with
+        timesMs, also each message's time, in the same order.
+    */
+    std::vector<std::vector<juce::uint8>> popAll (std::vector<double>* timesMs = nullptr);
 
     /** Message thread: true if anything is queued. */
     bool hasMessages() const noexcept           { return fifo.getNumReady() > 0; }
@@ -64,4 +70,5 @@ private:
     ArrivalNotifier arrival;
     juce::AbstractFifo fifo { capacity };
     std::array<HostMidiSlot, capacity> slots {};
+    std::array<double, capacity> slotTimesMs {};       // the time of the message in the slot of that index
 };

@@ -38,17 +38,23 @@ void LUTEWYRMRPGAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
     for (auto channel = getTotalNumInputChannels(); channel < getTotalNumOutputChannels(); ++channel)
         buffer.clear (channel, 0, buffer.getNumSamples());
 
+    // Every block moves the host track's clock on, also one without MIDI.
+    const auto nowMs = juce::Time::getMillisecondCounterHiRes();
+    const auto hostBlockStartMs = wrapperType != wrapperType_Standalone
+                                    ? hostTrackClock.blockStart (nowMs, buffer.getNumSamples(), getSampleRate())
+                                    : nowMs;
+
     if (midi.isEmpty())
         return;
 
     // One walk over the host's events feeds both paths. Neither allocates,
     // locks or searches: each writes into a preallocated queue and commits
     // once, when its writer goes out of scope.
-    MidiForwarder::BlockWriter forward (forwarder, juce::Time::getMillisecondCounterHiRes(), getSampleRate());
+    MidiForwarder::BlockWriter forward (forwarder, nowMs, getSampleRate());
     std::optional<HostMidiQueue::Writer> toEditor;
 
     if (wrapperType != wrapperType_Standalone)
-        toEditor.emplace (hostMidi);
+        toEditor.emplace (hostMidi, hostBlockStartMs, getSampleRate());
 
     if (! forward.isOpen() && ! toEditor.has_value())
         return;
@@ -60,7 +66,7 @@ void LUTEWYRMRPGAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
             continue;
 
         if (toEditor.has_value())
-            toEditor->add (metadata.data, metadata.numBytes);
+            toEditor->add (metadata.data, metadata.numBytes, metadata.samplePosition);
 
         // The routing's channel is applied as each message goes out.
         if (forward.isOpen() && shouldForwardToOutput (metadata.data, metadata.numBytes))

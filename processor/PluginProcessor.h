@@ -6,6 +6,7 @@
 
 #include "../midi/MidiDevices.h"
 #include "HostMidiQueue.h"
+#include "HostTrackClock.h"
 #include "MidiForwarder.h"
 #include "PeriodicPoll.h"
 #include "StateBlob.h"
@@ -94,8 +95,14 @@ public:
     /** Forwarded messages dropped so far because the sender fell behind. */
     juce::int64 getNumForwardDropped() const noexcept           { return forwarder.getNumDropped(); }
 
-    /** Message thread, single consumer: the host-track messages queued since the last call. */
-    std::vector<std::vector<juce::uint8>> popHostMidi()         { return hostMidi.popAll(); }
+    /** Message thread, single consumer: the host-track messages queued since
+        the last call; with timesMs, also the time each was played (block start
+        plus sample position, on the juce::Time::getMillisecondCounterHiRes() scale).
+    */
+    std::vector<std::vector<juce::uint8>> popHostMidi (std::vector<double>* timesMs = nullptr)
+    {
+        return hostMidi.popAll (timesMs);
+    }
 
     /** Message thread: whether host-track messages are waiting, and a call on
         the message thread when the next ones arrive (see HostMidiQueue).
@@ -118,6 +125,7 @@ private:
     juce::ChangeBroadcaster restoreBroadcaster;
 
     HostMidiQueue hostMidi;
+    HostTrackClock hostTrackClock;      // audio thread only
 
     // The forwarding output lives in the forwarder; the audio thread only ever
     // queues into it, so nothing here can make the audio thread wait.

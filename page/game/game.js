@@ -53,7 +53,10 @@
  *                      (_lwInstanceState), "storage" or "defaults"
  *   received           the most recent incoming messages, oldest first, at
  *                      most receivedCap (10000) of them:
- *                      { input: <input name>, data: [bytes], t: performance.now() }
+ *                      { input: <input name>, data: [bytes], t: the message's
+ *                      timeStamp (when it was played, on performance.now()'s
+ *                      clock), gap: ms since the message before it, or null,
+ *                      at: performance.now() when it reached the page }
  *   receivedCount      every message received since the page loaded
  *   sentCount          every message the page has sent (notes and thru)
  *   stateChangeCount   device-list change notifications handled
@@ -386,6 +389,8 @@
     // The hot path: thru first, so the echo leaves before any bookkeeping.
     // The host already forwards the track's notes to the chosen output
     // itself: echoing the host-track input as well would play each twice.
+    var lastHeardAt = null;
+
     function onMidiMessage(ev) {
         var data = ev.data;
         var input = ev.target || this;
@@ -398,7 +403,12 @@
                 // without permission); the message is still shown.
             }
         }
-        var entry = { input: input ? input.name : "", data: Array.from(data), t: now() };
+        // When it was played (the host stamps every message), and how long
+        // after the message before it: the rhythm a player actually played.
+        var t = typeof ev.timeStamp === "number" && isFinite(ev.timeStamp) ? ev.timeStamp : now();
+        var gap = lastHeardAt === null ? null : t - lastHeardAt;
+        lastHeardAt = t;
+        var entry = { input: input ? input.name : "", data: Array.from(data), t: t, gap: gap, at: now() };
         var received = hook.received;
         received.push(entry);
         if (received.length > RECEIVED_CAP)
@@ -986,7 +996,7 @@
                 setText(cells[0], clockText(e.t));
                 setText(cells[1], incoming ? "\u25c2" : "\u25b8");
                 setText(cells[2], incoming ? e.input : (e.output || "no output"));
-                setText(cells[3], describe(e.data));
+                setText(cells[3], describe(e.data) + (typeof e.gap === "number" ? "  +" + e.gap.toFixed(1) + " ms" : ""));
                 if (row.hidden)
                     row.hidden = false;
             }

@@ -189,9 +189,11 @@ juce::var EditorHarness::eval (const juce::String& script, int timeoutMs)
     };
 
     auto outcome = std::make_shared<Outcome>();
+    int viewsMade = 0;
 
     onMessageThread ([&]
     {
+        viewsMade = editor().getBrowsersMade();
         editor().getBrowser().evaluateJavascript (script, [outcome] (juce::WebBrowserComponent::EvaluationResult r)
         {
             std::lock_guard<std::mutex> l (outcome->lock);
@@ -204,8 +206,29 @@ juce::var EditorHarness::eval (const juce::String& script, int timeoutMs)
         });
     });
 
+    // A view the editor replaces (a restore, a reload from older settings)
+    // never answers what it was asked: give up on it once it has gone.
+    const auto viewReplaced = [&]
+    {
+        return onMessageThread<int> ([&] { return editor().getBrowsersMade(); }) != viewsMade;
+    };
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
     std::unique_lock<std::mutex> l (outcome->lock);
-    outcome->done.wait_for (l, std::chrono::milliseconds (timeoutMs), [&] { return outcome->finished; });
+
+    while (! outcome->finished && std::chrono::steady_clock::now() < deadline)
+    {
+        if (outcome->done.wait_for (l, std::chrono::milliseconds (100), [&] { return outcome->finished; }))
+            break;
+
+        l.unlock();
+        const auto gone = viewReplaced();
+        l.lock();
+
+        if (gone)
+            break;
+    }
+
     return outcome->value;
 }
 
@@ -237,6 +260,22 @@ void EditorHarness::sendTheGamesEvents()
     midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
     processor->processBlock (audio, midi);
     onMessageThread ([&] { editor().getBridge().drainHostMidi(); editor().getBridge().emitPortsChanged(); });
+}
+
+PageClock measurePageClock (EditorHarness& harness, int trips)
+{
+    PageClock clock;
+
+    for (int i = 0; i < trips; ++i)
+    {
+        const auto before = juce::Time::getMillisecondCounterHiRes();
+        const auto page = (double) harness.eval ("performance.now()");
+        const auto after = juce::Time::getMillisecondCounterHiRes();
+        clock.lo = std::max (clock.lo, before - page - 1.0);
+        clock.hi = std::min (clock.hi, after - page);
+    }
+
+    return clock;
 }
 
 std::vector<Bytes> receivedOn (EditorHarness& harness, const juce::String& inputName)

@@ -101,6 +101,24 @@ private:
     std::unique_ptr<HostWindow> window;
 };
 
+/** Our clock (juce::Time::getMillisecondCounterHiRes()) minus the page's
+    performance.now(), known to lie in [lo, hi].
+*/
+struct PageClock
+{
+    double lo = -1.0e300, hi = 1.0e300;
+
+    double uncertainty() const              { return (hi - lo) / 2.0; }
+    double toNative (double pageMs) const   { return pageMs + (lo + hi) / 2.0; }
+};
+
+/** Measures the page's clock apart from the shim: each evaluation of
+    performance.now() happened between our two readings around it, which
+    bounds the offset from both sides (the page's clock may be floored to
+    whole milliseconds). The tightest bounds of all the trips are kept.
+*/
+PageClock measurePageClock (EditorHarness& harness, int trips = 60);
+
 /** The page hook's list of received messages for one input, as byte vectors. */
 std::vector<Bytes> receivedOn (EditorHarness& harness, const juce::String& inputName);
 

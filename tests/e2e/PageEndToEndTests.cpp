@@ -247,14 +247,22 @@ TEST (PageEndToEnd, AHiddenViewCountsWhatItMissedAndIsToldTheListsWhenShown)
     h.open();
     ASSERT_TRUE (waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; }));
 
+    // What the view misses besides: the answers to the page's clock questions,
+    // whenever a round of them falls into this time.
+    const auto dropped = [&] { return onMessageThread<int> ([&] { return h.editor().getEventsDroppedWhileHidden(); }); };
+
     onMessageThread ([&] { h.editor().getBrowser().setVisible (false); });
     for (int i = 0; i < 5; ++i)
         h.devices.injectInput ("in-0", bytesMessage ({ 0x90, (juce::uint8) (60 + i), 100 }));
-    ASSERT_TRUE (waitFor ([&] { return onMessageThread<int> ([&] { return h.editor().getEventsDroppedWhileHidden(); }) == 5; }));
+    ASSERT_TRUE (h.devices.waitForInputIdle());
+    onMessageThread ([] {});            // the deliveries posted before this have run
+    ASSERT_GE (dropped(), 5);
 
     // The device poll's list change is missed too.
+    const auto droppedBefore = dropped();
     h.devices.plugOutput ("Harp", "out-1");
-    ASSERT_TRUE (waitFor ([&] { return onMessageThread<int> ([&] { return h.editor().getEventsDroppedWhileHidden(); }) == 6; }));
+    ASSERT_TRUE (waitFor ([&] { return onMessageThread<int> ([&] { return h.editor().getBridge().getPorts().getNumOutputs(); }) == 1; }));
+    EXPECT_GT (dropped(), droppedBefore);
     EXPECT_EQ (h.eval ("lwDemo.receivedCount"), juce::var (0));
     EXPECT_EQ (h.eval ("lwDemo.outputs().join ('|')"), juce::var (""));
 

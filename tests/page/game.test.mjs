@@ -198,10 +198,24 @@ describe("MIDI", () => {
             page.bridge.fire("midiReceive", { port: 1, data: c.data });
             assert.deepEqual(page.bridge.events("midiSend"), c.echo ? [c.echo] : []);
             assert.equal(demo.sentCount, c.echo ? 1 : 0);
-            assert.deepEqual(plain(demo.received), [{ input: "Pads", data: c.data, t: 2500 }]);
+            assert.deepEqual(plain(demo.received), [{ input: "Pads", data: c.data, t: 2500, gap: null, at: 2500 }]);
             assert.equal(demo.receivedCount, 1);
         });
     }
+
+    test("each message is logged at the time it was played, with the gap since the one before", async () => {
+        const { page, demo } = await startGame();
+        page.clock.advance(0);
+        const ping = page.bridge.events("lwClockPing").at(-1);
+        page.bridge.fire("lwClockPong", { id: ping.id, time: page.clock.now() + 10000 });
+        page.clock.time = 3000;
+        // The host's clock is 10000 ms ahead, known from that one round trip
+        // on a whole-millisecond clock to lie between 9999 and 10000 ms.
+        page.bridge.fire("midiReceive", { port: 1, data: [0x90, 60, 100], time: 12996 });
+        page.bridge.fire("midiReceive", { port: 1, data: [0x80, 60, 0], time: 13013.5 });
+        const got = plain(demo.received).map((e) => [e.t, e.gap]);
+        assert.deepEqual(got, [[12996 - 9999.5, null], [13013.5 - 9999.5, 17.5]]);
+    });
 
     test("a restored output and thru work without any call", async () => {
         const saved = JSON.stringify({ channel: 0, ports: { outputs: [{ portName: "Synth B", portIdx: 0 }] }, thru: true });

@@ -22,7 +22,7 @@ export const EVENT_KEY = "0f1e2d3c4b5a69788796a5b4c3d2e1f0";
 
 // The page events the editor listens for, which the bootstrap wraps with the
 // document's key, and the event that registers that key with the editor's secret.
-export const SEALED_EVENTS = ["midiSend", "midiOpenInput", "fileDownload", "lwStateChanged"];
+export const SEALED_EVENTS = ["midiSend", "midiClear", "midiOpenInput", "fileDownload", "lwStateChanged", "lwClockPing"];
 export const REGISTRATION_EVENT = "lwDocumentKey";
 
 // A copy made through JSON is what the native side would receive, and it

@@ -42,7 +42,7 @@ describe("script text and start-up", () => {
         assert.equal(typeof page.navigator.requestMIDIAccess, "function");
         assert.notEqual(page.navigator.requestMIDIAccess, originalRequest);
         assert.deepEqual(Object.keys(page.navigator), ["requestMIDIAccess"]);
-        assert.deepEqual(page.bridge.listeners.map((l) => l.name), ["midiReceive", "midiPortsChanged"]);
+        assert.deepEqual(page.bridge.listeners.map((l) => l.name), ["midiReceive", "midiPortsChanged", "lwClockPong"]);
         assert.deepEqual(page.bridge.emitted, []);
     });
 
@@ -213,35 +213,177 @@ describe("access and port objects", () => {
     }
 });
 
+// Answers the shim's clock round as a host whose clock reads the page's
+// time plus offset: each trip is [ms from question to the host's reading,
+// ms from that reading to the answer reaching the page].
+function answerClockRound(page, offset, trips) {
+    for (const [there, back] of trips) {
+        const asked = page.bridge.events("lwClockPing").at(-1);
+        page.clock.advance(there);
+        const hostTime = page.clock.now() + offset;
+        page.clock.advance(back);
+        page.bridge.fire("lwClockPong", { id: asked.id, time: hostTime });
+    }
+}
+
+// A page whose shim knows the host's clock: offset, measured by one quick
+// round of trips of a quarter millisecond each way (so known to 0.25 ms).
+async function pageWithClock(options, offset = 5000.5) {
+    const page = loadPage(options);
+    const a = await access(page);
+    page.clock.advance(0);
+    answerClockRound(page, offset, Array(8).fill([0.25, 0.25]));
+    page.bridge.clear();
+    return { page, a };
+}
+
+// The time a message played at hostTime gets on the page.
+function stampOf(page, a, hostTime) {
+    let got;
+    a.inputs.get("0").onmidimessage = (ev) => { got = ev.timeStamp; };
+    page.bridge.fire("midiReceive", { port: 0, data: [144, 60, 1], time: hostTime });
+    return got;
+}
+
+describe("the host's clock", () => {
+    test("a round of questions starts once the script has run, and again every five seconds", async () => {
+        const page = loadPage({ inputs: entries("Keys") });
+        assert.deepEqual(page.bridge.events("lwClockPing"), [], "nothing is emitted while the bootstrap runs");
+        page.clock.advance(0);
+        assert.deepEqual(page.bridge.events("lwClockPing"), [{ id: 1 }]);
+        answerClockRound(page, 100, Array(8).fill([0.5, 0.5]));
+        assert.equal(page.bridge.events("lwClockPing").length, 8, "one question per answer, eight a round");
+        page.clock.advance(4990);
+        assert.equal(page.bridge.events("lwClockPing").length, 8);
+        page.clock.advance(10);
+        assert.equal(page.bridge.events("lwClockPing").length, 9);
+    });
+
+    // offset 5000.5; the estimate is the middle of the tightest bounds:
+    // the host read its clock after the question left and before the answer
+    // came back, on a clock that may be floored to whole milliseconds.
+    const O = 5000.5;
+    const rounds = [
+        {
+            name: "a fine clock: the fastest leg each way bounds it",
+            rounds: [[[2.25, 3.5], [0.25, 4.5], [3.5, 0.125], [1.5, 1.5]]],
+            expected: O + (0.25 - 0.125) / 2,
+        },
+        {
+            name: "a clock floored to whole milliseconds: the answer's side is a millisecond wider",
+            rounds: [[[2, 3], [1, 4], [3, 1], [1, 2]]],
+            expected: O + (1 - 1 - 1) / 2,
+        },
+        {
+            name: "a later round narrows what an earlier one left",
+            rounds: [[[3.5, 3.5]], [[0.25, 3.75], [3.75, 0.125]]],
+            expected: O + (0.25 - 0.125) / 2,
+        },
+        {
+            name: "a round that contradicts the bounds (a clock jumped) starts them again",
+            rounds: [[[0.25, 0.25]], [[0.25, 0.25]]],
+            offsets: [O - 40, O],
+            expected: O,
+        },
+    ];
+    for (const c of rounds) {
+        test(`the mapping: ${c.name}`, async () => {
+            const page = loadPage({ inputs: entries("Keys") });
+            const a = await access(page);
+            page.clock.advance(0);
+            c.rounds.forEach((trips, i) => {
+                if (i > 0)
+                    page.clock.advance(5000 - (page.clock.now() - 1000) % 5000);
+                answerClockRound(page, (c.offsets ?? [])[i] ?? O, trips);
+            });
+            const hostTime = page.clock.now() + O - 3;
+            assert.ok(Math.abs(stampOf(page, a, hostTime) - (hostTime - c.expected)) < 1e-9);
+        });
+    }
+
+    const ignored = [
+        ["an answer to an earlier question", (asked) => ({ id: asked.id - 1, time: 9e9 })],
+        ["an answer without a time", (asked) => ({ id: asked.id })],
+        ["an answer whose time is not a number", (asked) => ({ id: asked.id, time: "soon" })],
+        ["an answer after the round has ended", null],
+    ];
+    for (const [name, answer] of ignored) {
+        test(`${name} changes nothing`, async () => {
+            const { page, a } = await pageWithClock({ inputs: entries("Keys") });
+            const before = stampOf(page, a, 7000);
+            page.clock.advance(5000);
+            const asked = page.bridge.events("lwClockPing").at(-1);
+            if (answer === null) {
+                answerClockRound(page, -1e6, [[0.5, 0.5]]);
+                page.clock.advance(5000 - 1);
+                answerClockRound(page, -1e6, Array(7).fill([0.5, 0.5]));
+                page.bridge.fire("lwClockPong", { id: asked.id + 7, time: 12345 });
+            } else {
+                page.bridge.fire("lwClockPong", answer(asked));
+            }
+            if (answer !== null)
+                assert.equal(stampOf(page, a, 7000), before);
+            else
+                assert.notEqual(stampOf(page, a, 7000), before, "the contradicting round itself is taken");
+        });
+    }
+
+    test("a received message is stamped with its host time mapped onto the page's clock, or with its arrival before that is known", async () => {
+        const page = loadPage({ inputs: entries("Keys") });
+        const a = await access(page);
+        const stamps = [];
+        a.inputs.get("0").onmidimessage = (ev) => stamps.push([ev.type, ev.timeStamp]);
+
+        page.bridge.fire("midiReceive", { port: 0, data: [144, 60, 1], time: 123456 });
+        page.clock.advance(0);
+        answerClockRound(page, 5000.5, Array(8).fill([0.25, 0.25]));
+        page.bridge.fire("midiReceive", { port: 0, data: [144, 60, 1], time: 9000 });
+        page.bridge.fire("midiReceive", { port: 0, data: [144, 60, 1] });
+
+        assert.deepEqual(stamps, [["midimessage", 1000], ["midimessage", 9000 - 5000.5], ["midimessage", page.clock.now()]]);
+    });
+});
+
 describe("output send", () => {
     const NOW = 1000;
     const timing = [
-        { name: "without a time stamp", args: [], delay: 0 },
-        { name: "with time stamp zero", args: [0], delay: 0 },
-        { name: "0.5 ms ahead", args: [NOW + 0.5], delay: 0 },
-        { name: "exactly 1 ms ahead", args: [NOW + 1], delay: 0 },
-        { name: "in the past", args: [NOW - 25], delay: 0 },
-        { name: "1.5 ms ahead", args: [NOW + 1.5], delay: 1.5 },
-        { name: "10 ms ahead", args: [NOW + 10], delay: 10 },
+        { name: "without a time stamp", args: [], ahead: 0 },
+        { name: "with time stamp zero", args: [0], ahead: 0 },
+        { name: "0.5 ms ahead", args: [NOW + 0.5], ahead: 0 },
+        { name: "exactly 1 ms ahead", args: [NOW + 1], ahead: 0 },
+        { name: "in the past", args: [NOW - 25], ahead: 0 },
+        { name: "1.5 ms ahead", args: [NOW + 1.5], ahead: 1.5 },
+        { name: "10 ms ahead", args: [NOW + 10], ahead: 10 },
     ];
     for (const c of timing) {
-        test(`send ${c.name} ${c.delay ? `waits ${c.delay} ms` : "goes out at once"}`, async () => {
+        test(`send ${c.name}: ${c.ahead ? "the host sends it when due" : "goes out at once"}`, async () => {
+            const { page, a } = await pageWithClock({ outputs: entries("A", "B", "C") });
+            page.clock.time = NOW;
+            a.outputs.get("1").send([0x90, 60, 100], ...c.args);
+            const expected = { port: 1, data: [144, 60, 100] };
+            if (c.ahead)
+                expected.time = NOW + c.ahead + 5000.5;
+            const sent = page.bridge.events("midiSend");
+            assert.equal(sent.length, 1);
+            assert.deepEqual(Object.keys(sent[0]), Object.keys(expected));
+            assert.equal(sent[0].port, 1);
+            assert.deepEqual(sent[0].data, expected.data);
+            if (c.ahead)
+                assert.ok(Math.abs(sent[0].time - expected.time) < 0.25 + 1e-9, "within what the mapping knows");
+        });
+
+        test(`send ${c.name} before the host's clock is known ${c.ahead ? `waits ${c.ahead} ms here` : "goes out at once"}`, async () => {
             const page = loadPage({ outputs: entries("A", "B", "C") });
             const a = await access(page);
-            assert.equal(page.clock.now(), NOW);
-
             a.outputs.get("1").send([0x90, 60, 100], ...c.args);
 
             const expected = [{ port: 1, data: [144, 60, 100] }];
-            if (c.delay === 0) {
+            if (c.ahead === 0) {
                 assert.deepEqual(page.bridge.events("midiSend"), expected);
-                assert.equal(page.clock.timers.length, 0);
                 return;
             }
             assert.deepEqual(page.bridge.events("midiSend"), []);
-            assert.equal(page.clock.timers.length, 1);
-            assert.ok(Math.abs(page.clock.timers[0].ms - c.delay) < 1e-9);
-            page.clock.advance(c.delay - 0.01);
+            page.clock.advance(c.ahead - 0.01);
             assert.deepEqual(page.bridge.events("midiSend"), []);
             page.clock.advance(0.01);
             assert.deepEqual(page.bridge.events("midiSend"), expected);
@@ -270,26 +412,39 @@ describe("output send", () => {
         });
     }
 
-    test("a delayed send emits the page's array as it is when the timer fires", async () => {
-        const page = loadPage({ outputs: entries("Synth") });
+    for (const clockKnown of [true, false]) {
+        test(`a timed send carries the bytes as they were at the call (${clockKnown ? "timed by the host" : "timed here"})`, async () => {
+            const { page, a } = clockKnown ? await pageWithClock({ outputs: entries("Synth") })
+                                           : await (async () => { const p = loadPage({ outputs: entries("Synth") }); return { page: p, a: await access(p) }; })();
+            const data = [0x90, 60, 100];
+            a.outputs.get("0").send(data, page.clock.now() + 10);
+            data[0] = 0x80;
+            data[2] = 0;
+            page.clock.advance(10);
+            assert.deepEqual(page.bridge.events("midiSend").map((p) => p.data), [[144, 60, 100]]);
+        });
+    }
+
+    test("clear drops only its own port's sends waiting here, and asks the host to drop that port's", async () => {
+        const page = loadPage({ outputs: entries("A", "B") });
         const a = await access(page);
-        const data = [0x90, 60, 100];
-        a.outputs.get("0").send(data, page.clock.now() + 10);
-        data[0] = 0x80;
-        data[2] = 0;
-        page.clock.advance(10);
-        assert.deepEqual(page.bridge.events("midiSend"), [{ port: 0, data: [128, 60, 0] }]);
+        const [outA, outB] = [a.outputs.get("0"), a.outputs.get("1")];
+        outA.send([0x90, 60, 100], page.clock.now() + 5);
+        outB.send([0x90, 61, 100], page.clock.now() + 5);
+        outA.send([0x90, 62, 100]);
+        outA.clear();
+        outA.send([0x90, 63, 100], page.clock.now() + 6);
+        page.clock.advance(6);
+        assert.deepEqual(page.bridge.emitted.filter((e) => e.name.startsWith("midi")).map((e) => [e.name, e.payload.port, e.payload.data?.[1]]),
+                         [["midiSend", 0, 62], ["midiClear", 0, undefined], ["midiSend", 1, 61], ["midiSend", 0, 63]]);
     });
 
-    test("an immediate send overtakes an earlier delayed one, and clear cancels nothing", async () => {
-        const page = loadPage({ outputs: entries("Synth") });
-        const a = await access(page);
-        const out = a.outputs.get("0");
-        out.send([0x90, 60, 100], page.clock.now() + 5);
-        out.send([0x90, 64, 100]);
-        out.clear();
-        page.clock.advance(5);
-        assert.deepEqual(page.bridge.events("midiSend").map((p) => p.data[1]), [64, 60]);
+    test("with the host's clock known, clear is the host's to carry out", async () => {
+        const { page, a } = await pageWithClock({ outputs: entries("A", "B") });
+        a.outputs.get("1").send([0x90, 60, 100], page.clock.now() + 50);
+        a.outputs.get("1").clear();
+        assert.deepEqual(page.bridge.emitted.map((e) => e.name), ["midiSend", "midiClear"]);
+        assert.deepEqual(page.bridge.events("midiClear"), [{ port: 1 }]);
     });
 });
 
@@ -352,7 +507,9 @@ describe("incoming MIDI", () => {
         const ev = calls[0][2];
         for (const c of calls)
             assert.equal(c[2], ev);
-        assert.deepEqual(Object.keys(ev), ["data", "target"]);
+        assert.deepEqual(Object.keys(ev), ["data", "target", "timeStamp", "type"]);
+        assert.equal(ev.type, "midimessage");
+        assert.equal(ev.timeStamp, page.clock.now(), "stamped on arrival while the host's clock is unknown");
         assert.equal(tag(ev.data), "[object Uint8Array]");
         assert.deepEqual(Array.from(ev.data), [128, 60, 0]);
         assert.equal(ev.target, input);

@@ -238,7 +238,7 @@ TEST (BootstrapScript, TheKeyBlockSealsThePageEvents)
     // tests (tests/page/bootstrap.test.mjs), which run it.
     const auto block = BootstrapScript::eventKeyBlock ("k\"ey");
     EXPECT_TRUE (block.contains ("lwKey: \"k\\\"ey\"")) << block;
-    EXPECT_TRUE (block.contains ("{ midiSend: true, midiOpenInput: true, fileDownload: true, lwStateChanged: true }")) << block;
+    EXPECT_TRUE (block.contains ("{ midiSend: true, midiClear: true, midiOpenInput: true, fileDownload: true, lwStateChanged: true, lwClockPing: true }")) << block;
 }
 
 //==============================================================================

@@ -16,7 +16,8 @@
     }
     /** @type {MIDIAccess | null} */
     var access = null;
-    var hook = { ready: false, received: /** @type {number[][]} */ ([]), outputs: outputNames, select: select, playNote: playNote };
+    var hook = { ready: false, received: /** @type {number[][]} */ ([]), times: /** @type {number[]} */ ([]),
+                 outputs: outputNames, select: select, playNote: playNote };
     /** @type {any} */ (window).minimalPage = hook;
 
     function outputNames() {
@@ -40,12 +41,15 @@
         ports[0].send([0x90 | (settings.channel - 1), note, 100]);
         return true;
     }
+    // timeStamp is when the message was played, on performance.now()'s clock:
+    // judge the player's timing by it, not by when the handler runs.
     /** @param {MIDIMessageEvent} ev */
     function heard(ev) {
         var bytes = Array.from(ev.data || []);
         hook.received.push(bytes);
+        hook.times.push(ev.timeStamp);
         var li = document.createElement("li");
-        li.textContent = bytes.join(" ");
+        li.textContent = ev.timeStamp.toFixed(1) + " ms: " + bytes.join(" ");
         $("heard").appendChild(li);
     }
     // Ports are new objects after every device change: draw and attach again.
