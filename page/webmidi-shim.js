@@ -11,8 +11,8 @@
 // declarations of _juceMidiPorts (outputs) and _juceMidiInputPorts (inputs),
 // and before the page's own scripts. It is one function expression run at
 // once, so it leaves no names behind: the only lasting effects are the new
-// navigator.requestMIDIAccess, three listeners on the bridge and the timer
-// that keeps the host's clock measured.
+// navigator.requestMIDIAccess, three listeners on the bridge and the timers
+// that keep the host's clock measured.
 //
 // Only the subset of the Web MIDI API that pages actually use is offered. Port
 // objects are never updated in place: when the host's device lists change,
@@ -64,13 +64,22 @@
 
     var CLOCK_QUANTUM = 1;            // performance.now() may be floored to this
     var CLOCK_TRIPS_PER_ROUND = 8;
-    var CLOCK_ROUND_EVERY = 5000;     // ms; the first round starts at once
+    // The later rounds only watch for a clock that jumped (the bounds, once
+    // tight, stay right): two trips each keep an idle page nearly silent.
+    var CLOCK_TRIPS_LATER = 2;
+    // ms after the start of the document; a document's first trips are slow
+    // (the page is still loading), so the first rounds come quickly.
+    var CLOCK_FIRST_ROUNDS = [0, 250, 1000];
+    var CLOCK_ROUND_EVERY = 5000;
+    // Until a round has been answered whole, the mapping is only used once
+    // it is this tight (ms between the bounds).
+    var CLOCK_GOOD_ENOUGH = 4;
 
     // offset = host time - page time, known to lie in [lo, hi].
-    var _clock = { lo: -Infinity, hi: Infinity, askedId: 0, askedAt: 0, tripsLeft: 0 };
+    var _clock = { lo: -Infinity, hi: Infinity, askedId: 0, askedAt: 0, tripsLeft: 0, rounds: 0 };
 
     function _clockKnown() {
-        return _clock.hi - _clock.lo < Infinity;
+        return _clock.rounds > 0 ? _clock.hi - _clock.lo < Infinity : _clock.hi - _clock.lo <= CLOCK_GOOD_ENOUGH;
     }
 
     function _clockOffset() {
@@ -84,10 +93,9 @@
             _clock.tripsLeft = 0;
     }
 
-    function _startClockRound() {
-        _clock.tripsLeft = CLOCK_TRIPS_PER_ROUND;
+    function _startClockRound(trips) {
+        _clock.tripsLeft = trips;
         _askClock();
-        setTimeout(_startClockRound, CLOCK_ROUND_EVERY);
     }
 
     // Only the answer to the latest question counts: a late answer to an
@@ -114,6 +122,8 @@
         _clock.tripsLeft -= 1;
         if (_clock.tripsLeft > 0)
             _askClock();
+        else
+            _clock.rounds += 1;
     }
 
     // Sends waiting in this document because the host's clock is not known
@@ -370,5 +380,14 @@
 
     // Not at once: the host takes page events only once the rest of its
     // script has run.
-    setTimeout(_startClockRound, 0);
+    function _laterRounds() {
+        _startClockRound(CLOCK_TRIPS_LATER);
+        setTimeout(_laterRounds, CLOCK_ROUND_EVERY);
+    }
+    CLOCK_FIRST_ROUNDS.forEach(function (at) {
+        setTimeout(function () {
+            _startClockRound(CLOCK_TRIPS_PER_ROUND);
+        }, at);
+    });
+    setTimeout(_laterRounds, CLOCK_FIRST_ROUNDS[CLOCK_FIRST_ROUNDS.length - 1] + CLOCK_ROUND_EVERY);
 })();

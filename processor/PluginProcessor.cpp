@@ -38,14 +38,21 @@ void LUTEWYRMRPGAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
     for (auto channel = getTotalNumInputChannels(); channel < getTotalNumOutputChannels(); ++channel)
         buffer.clear (channel, 0, buffer.getNumSamples());
 
-    // Every block moves the host track's clock on, also one without MIDI.
-    const auto nowMs = juce::Time::getMillisecondCounterHiRes();
-    const auto hostBlockStartMs = wrapperType != wrapperType_Standalone
-                                    ? hostTrackClock.blockStart (nowMs, buffer.getNumSamples(), getSampleRate())
-                                    : nowMs;
+    const auto isPlugin = wrapperType != wrapperType_Standalone;
 
+    // Every block moves the host track's clock on; one without MIDI by its
+    // length alone, without even reading the time.
     if (midi.isEmpty())
+    {
+        if (isPlugin)
+            hostTrackClock.skipBlock (buffer.getNumSamples(), getSampleRate());
+
         return;
+    }
+
+    const auto nowMs = juce::Time::getMillisecondCounterHiRes();
+    const auto hostBlockStartMs = isPlugin ? hostTrackClock.blockStart (nowMs, buffer.getNumSamples(), getSampleRate())
+                                           : nowMs;
 
     // One walk over the host's events feeds both paths. Neither allocates,
     // locks or searches: each writes into a preallocated queue and commits
@@ -53,7 +60,7 @@ void LUTEWYRMRPGAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
     MidiForwarder::BlockWriter forward (forwarder, nowMs, getSampleRate());
     std::optional<HostMidiQueue::Writer> toEditor;
 
-    if (wrapperType != wrapperType_Standalone)
+    if (isPlugin)
         toEditor.emplace (hostMidi, hostBlockStartMs, getSampleRate());
 
     if (! forward.isOpen() && ! toEditor.has_value())
