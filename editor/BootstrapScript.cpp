@@ -64,12 +64,42 @@ namespace BootstrapScript
              + "var _lwInstanceState = " + instanceStateValue (webState) + ";\n";
     }
 
-    juce::String eventKeyBlock (const juce::String& secret)
+    // Where a game document keeps the settings it reported last, for the
+    // documents after it in the same view (a reload, a way back to the game):
+    // the script's own were those of when the view was made.
+    static const juce::String rememberedStateKey { "lutewyrm.instanceState" };
+
+    // The settings a document starts from: those the document before it in
+    // this view reported last, else the script's. Read as the script's are:
+    // JSON.parse in a guard, null for empty text or text that is not JSON.
+    static juce::String rememberedOr (const juce::String& stateValueScript)
+    {
+        return "(function () {\n"
+               "    var text = null;\n"
+               "    try { text = sessionStorage.getItem (" + toStringLiteral (rememberedStateKey) + "); } catch (e) {}\n"
+               "    if (typeof text !== 'string')\n"
+               "        return " + stateValueScript + ";\n"
+               "    if (text.trim() === '')\n"
+               "        return null;\n"
+               "    try { return JSON.parse (text); } catch (e) { return null; }\n"
+               "})()";
+    }
+
+    juce::String eventKeyBlock (const juce::String& secret, bool remembersState)
     {
         juce::StringArray sealed;
 
         for (auto& name : PageEventKey::sealedEventNames())
             sealed.add (name + ": true");
+
+        // The text the host stores for "lwStateChanged": a string as it is,
+        // nothing as "", anything else as its JSON.
+        const juce::String remember = ! remembersState ? juce::String()
+            : "        if (eventId === 'lwStateChanged') {\n"
+              "            var s = (object !== null && typeof object === 'object') ? object.state : undefined;\n"
+              "            try { sessionStorage.setItem (" + toStringLiteral (rememberedStateKey) + ", typeof s === 'string' ? s"
+                  " : (s === undefined || s === null ? '' : JSON.stringify (s))); } catch (e) {}\n"
+              "        }\n";
 
         // The secret stays in this function: the page's scripts, which run
         // later, only ever see the document's own key, which stops working
@@ -83,7 +113,8 @@ namespace BootstrapScript
                    + ", { lwKey: " + toStringLiteral (secret) + ", payload: key });\n"
                "    var sealed = { " + sealed.joinIntoString (", ") + " };\n"
                "    backend.emitEvent = function (eventId, object) {\n"
-               "        return emit.call (backend, eventId, sealed[eventId] === true ? { lwKey: key, payload: object } : object);\n"
+             + remember
+             + "        return emit.call (backend, eventId, sealed[eventId] === true ? { lwKey: key, payload: object } : object);\n"
                "    };\n"
                "})();\n";
     }
@@ -134,9 +165,9 @@ namespace BootstrapScript
 
         if (instance.has_value())
             script << "\n" << declareGlobal ("_lwInstanceId", toStringLiteral (instance->id))
-                   << declareGlobal ("_lwInstanceState", instanceStateValue (instance->webState));
+                   << declareGlobal ("_lwInstanceState", rememberedOr (instanceStateValue (instance->webState)));
 
-        script << eventKeyBlock (pageEventCheck->key);
+        script << eventKeyBlock (pageEventCheck->key, instance.has_value());
         return forGameOnly (pageEventCheck->gameOrigin, script);
     }
 }

@@ -41,9 +41,11 @@ namespace BootstrapScript
     /** Makes a key for the document, registers it with the editor's secret,
         and makes the game's emitEvent wrap the page events that the native
         side listens for with it (see PageEventKey); other events pass as
-        they are.
+        they are. When remembersState is set (a plug-in), the settings each
+        "lwStateChanged" carries are also kept in the view's session storage,
+        where the next game document of the view starts from them.
     */
-    juce::String eventKeyBlock (const juce::String& secret);
+    juce::String eventKeyBlock (const juce::String& secret, bool remembersState = false);
 
     /** The script, run only in the top-level document of the game's origin:
         pages of other origins, every frame, and game documents that their

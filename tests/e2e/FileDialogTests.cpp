@@ -241,6 +241,24 @@ TEST_F (FileDialog, ConfirmingWritesTheTextWithCrLfLineEnds)
                juce::String::toHexString ("a\r\nb\r\nc\rd", 9));
 }
 
+// What the page itself sends, through the bridge and the key check: a NUL in
+// its text arrives as the six characters \u0000 (a juce::String cannot hold
+// the character itself), and the rest of the text with it.
+TEST_F (FileDialog, APagesTextWithANulIsSavedWhole)
+{
+    TemporaryHome home;
+    EditorHarness h;
+    h.open();
+    const auto target = home.desktop().getChildFile ("notes.txt");
+
+    ASSERT_EQ (h.eval ("window.__JUCE__.backend.emitEvent ('fileDownload', { filename: 'notes.txt', content: 'a\\u0000b\\nc' }); true"),
+               juce::var (true));
+    ASSERT_TRUE (answer ("Save notes.txt", saveKeys));
+    waitForTheCompletion();
+
+    EXPECT_EQ (target.loadFileAsString(), "a\\u0000b\r\nc");
+}
+
 TEST_F (FileDialog, CancellingWritesNothing)
 {
     TemporaryHome home;

@@ -237,6 +237,69 @@ TEST (PageEndToEnd, AHostRestoreWhileOpenReachesThePageAndCannotBeUndone)
     EXPECT_EQ (h.eval ("window.lwMarker"), juce::var (2));
 }
 
+// A reload (or a way back to the game) finds the settings the player chose
+// last, not those the editor's view was made with, in the same view.
+TEST (PageEndToEnd, AReloadStartsFromThePlayersLatestSettings)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.devices.plugOutput ("Lute A", "out-a");
+    h.devices.plugOutput ("Lute B", "out-b");
+    h.open();
+
+    for (const auto& [output, channel] : { std::pair { "Lute A", 3 }, std::pair { "Lute B", 11 } })
+    {
+        ASSERT_EQ (h.eval ("lwDemo.selectOutput (" + quoted (output) + ") && lwDemo.setChannel (" + juce::String (channel) + ")"),
+                   juce::var (channel));
+        ASSERT_TRUE (waitFor ([&] { return chooseRouting (h.processor->getWebState()) == (RoutingChoice { channel, output }); }));
+
+        h.reload();
+        EXPECT_EQ (h.eval ("lwDemo.settingsFrom + ' ' + lwDemo.settings().output + '/' + lwDemo.settings().channel"),
+                   juce::var ("instance " + juce::String (output) + "/" + juce::String (channel)));
+        EXPECT_EQ (chooseRouting (h.processor->getWebState()), (RoutingChoice { channel, output }));
+    }
+
+    EXPECT_EQ (onMessageThread<int> ([&] { return h.editor().getBrowsersMade(); }), 1) << "a reload is only a reload";
+}
+
+// The routing follows its device with the editor open too: a synth switched
+// on after the settings named it is played, and one pulled and put back under
+// a new identifier gets only what was played after it came back.
+TEST (PageEndToEnd, TheRoutedOutputFollowsItsDeviceWithTheEditorOpen)
+{
+    EditorHarness h (Wrapper::wrapperType_VST3);
+    h.open();
+    prepare (*h.processor);
+
+    ASSERT_EQ (h.eval ("lwDemo.selectOutput ('synth')"), juce::var (false)) << "kept by name while absent";
+    ASSERT_TRUE (waitFor ([&] { return chooseRouting (h.processor->getWebState()).outputName == "synth"; }));
+
+    juce::AudioBuffer<float> audio (2, 256);
+    const auto play = [&] (int note, int samplePosition)
+    {
+        juce::MidiBuffer midi;
+        midi.addEvent (juce::MidiMessage::noteOn (1, note, (juce::uint8) 100), samplePosition);
+        h.processor->processBlock (audio, midi);
+    };
+
+    h.devices.plugOutput ("synth", "synth-1");
+    ASSERT_TRUE (waitFor ([&] { return h.devices.getNumOpenOutputs ("synth-1") >= 1; }));
+    play (60, 0);
+    ASSERT_TRUE (h.devices.waitForSent ("synth-1", 1, 60000));
+    EXPECT_EQ (sentTo (h.devices, "synth-1"), (std::vector<Bytes> { { 0x90, 60, 100 } }));
+
+    // A note due in three seconds, then the cable is pulled.
+    play (61, 3 * 48000);
+    h.devices.unplugOutput ("synth-1");
+    ASSERT_TRUE (waitFor ([&] { return h.devices.getNumOpenOutputs ("synth-1") == 0; }));
+
+    h.devices.plugOutput ("synth", "synth-2");
+    ASSERT_TRUE (waitFor ([&] { return h.devices.getNumOpenOutputs ("synth-2") >= 1; }));
+    play (62, 3 * 48000 + 24000);
+    ASSERT_TRUE (h.devices.waitForSent ("synth-2", 1, 60000));
+    EXPECT_EQ (sentTo (h.devices, "synth-2"), (std::vector<Bytes> { { 0x90, 62, 100 } }));
+    EXPECT_EQ (sentTo (h.devices, "synth-1"), (std::vector<Bytes> { { 0x90, 60, 100 } }));
+}
+
 // A hidden view is handed nothing by the framework: what it missed is counted
 // as dropped, not delivered, and once it shows again the page is told the
 // device lists that changed meanwhile.

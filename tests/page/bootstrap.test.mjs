@@ -6,7 +6,8 @@
 
 import { describe, test } from "node:test";
 import assert from "node:assert/strict";
-import { composeBootstraps, entries, GAME_ORIGIN, openPage, REGISTRATION_EVENT, SEALED_EVENTS, viaJson } from "./harness.mjs";
+import { composeBootstraps, entries, GAME_ORIGIN, loadPage, openPage, REGISTRATION_EVENT, SEALED_EVENTS, ViewStorage,
+         viaJson } from "./harness.mjs";
 
 // mulberry32: the same cases on every run and every machine.
 function generator(seed) {
@@ -213,5 +214,56 @@ describe("the bootstrap script for generated names and states", () => {
             assert.deepEqual(page.bridge.emitted, []);
         });
         assert.deepEqual(failures, []);
+    });
+});
+
+describe("settings across the documents of one view", () => {
+    const instance = { id: "i1", stateText: '{"channel":2}' };
+    const state = (page) => viaJson(page.run("_lwInstanceState"));
+    const report = (page, payload) =>
+        page.run(`window.__JUCE__.backend.emitEvent("lwStateChanged", ${JSON.stringify(payload)})`);
+
+    test("a reloaded document starts from the settings the one before it reported, a new view from the script's", () => {
+        const view = new ViewStorage();
+        const first = loadPage({ instance, sessionStorage: view });
+        assert.deepEqual(state(first), { channel: 2 });
+
+        report(first, { state: '{"channel":7}' });
+        assert.deepEqual(first.bridge.events("lwStateChanged"), [{ state: '{"channel":7}' }], "the host hears it as before");
+        assert.deepEqual(state(first), { channel: 2 }, "a document's own start is not changed");
+
+        assert.deepEqual(state(loadPage({ instance, sessionStorage: view })), { channel: 7 });
+        assert.deepEqual(state(loadPage({ instance, sessionStorage: new ViewStorage() })), { channel: 2 });
+        assert.deepEqual(state(loadPage({ instance })), { channel: 2 }, "without session storage, the script's");
+    });
+
+    // What the host stores for each report, read back as a document reads its start.
+    const reports = [
+        ["a JSON object", { state: '{"thru":true}' }, { thru: true }],
+        ["text that is not JSON", { state: "not json" }, null],
+        ["blank text", { state: "   " }, null],
+        ["a number", { state: 5 }, 5],
+        ["an object instead of text", { state: { channel: 3 } }, { channel: 3 }],
+        ["no state", { other: 1 }, null],
+        ["hostile text", { state: '"</script><script>window.ran = 1</script>"' }, "</script><script>window.ran = 1</script>"],
+    ];
+    for (const [name, payload, expected] of reports) {
+        test(`a report of ${name} is where the next document starts`, () => {
+            const view = new ViewStorage();
+            report(loadPage({ instance, sessionStorage: view }), payload);
+            const next = loadPage({ instance, sessionStorage: view });
+            assert.deepEqual(state(next), expected);
+            assert.equal(next.run("typeof window.ran"), "undefined");
+        });
+    }
+
+    test("the standalone keeps nothing, and a frame's report never becomes a document's start", () => {
+        const view = new ViewStorage();
+        report(loadPage({ sessionStorage: view }), { state: '{"channel":9}' });
+        assert.equal(view.items.size, 0);
+
+        const frame = loadPage({ instance, sessionStorage: view, frame: true });
+        frame.run('window.__JUCE__.backend.emitEvent("lwStateChanged", { state: "{\\"channel\\":9}" })');
+        assert.equal(view.items.size, 0);
     });
 });

@@ -63,6 +63,22 @@ function composeBootstrap(request) {
     return composed.get(id);
 }
 
+// A web view's session storage: what one document of the view keeps there,
+// the next one finds (a reload, a way back); a new view starts empty.
+export class ViewStorage {
+    constructor() {
+        this.items = new Map();
+    }
+
+    getItem(key) {
+        return this.items.has(String(key)) ? this.items.get(String(key)) : null;
+    }
+
+    setItem(key, value) {
+        this.items.set(String(key), String(value));
+    }
+}
+
 export class FakeClock {
     constructor(start = 1000) {
         this.time = start;
@@ -195,6 +211,8 @@ function replaceOnce(text, part, by, what) {
 //   eventKey    the key the bridge requires on page events, or null for none
 //   bridge      false to start without window.__JUCE__
 //   navigator   the navigator object to use
+//   sessionStorage  the view's session storage (a ViewStorage), shared by the
+//               documents of one view; none by default
 export function openPage(script, options = {}) {
     const {
         origin = GAME_ORIGIN,
@@ -203,6 +221,7 @@ export function openPage(script, options = {}) {
         eventKey = null,
         bridge: withBridge = true,
         navigator = {},
+        sessionStorage = undefined,
     } = options;
 
     const clock = new FakeClock();
@@ -216,6 +235,8 @@ export function openPage(script, options = {}) {
         setTimeout: (fn, ms) => clock.setTimeout(fn, ms),
         clearTimeout: (id) => clock.clearTimeout(id),
     };
+    if (sessionStorage !== undefined)
+        sandbox.sessionStorage = sessionStorage;
     const context = vm.createContext(sandbox);
     vm.runInContext("var window = globalThis, self = globalThis;", context);
     // A frame's top is the document that holds it.
