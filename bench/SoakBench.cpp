@@ -15,6 +15,7 @@
 //     at the end; a device that is pulled out takes its notes with it);
 //   - no message reaches "Decoy", an output the page never addresses;
 //   - a restored state is never overwritten by an older document;
+//   - a reloaded page comes back with the settings it had;
 //   - the saved state at the end is the page's last report.
 // Reported: messages checked, violations, and the growth after warm-up of
 // the proportional set size of the process tree, its open descriptors and

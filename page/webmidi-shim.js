@@ -11,8 +11,8 @@
 // declarations of _juceMidiPorts (outputs) and _juceMidiInputPorts (inputs),
 // and before the page's own scripts. It is one function expression run at
 // once, so it leaves no names behind: the only lasting effects are the new
-// navigator.requestMIDIAccess, three listeners on the bridge and the timers
-// that keep the host's clock measured.
+// navigator.requestMIDIAccess, three listeners on the bridge and the
+// questions that keep the host's clock measured.
 //
 // Only the subset of the Web MIDI API that pages actually use is offered. Port
 // objects are never updated in place: when the host's device lists change,
@@ -65,7 +65,8 @@
     var CLOCK_QUANTUM = 1;            // performance.now() may be floored to this
     var CLOCK_TRIPS_PER_ROUND = 8;
     // The later rounds only watch for a clock that jumped (the bounds, once
-    // tight, stay right): two trips each keep an idle page nearly silent.
+    // tight, stay right): two trips each, and only while MIDI flows, so an
+    // idle page wakes nobody.
     var CLOCK_TRIPS_LATER = 2;
     // ms after the start of the document; a document's first trips are slow
     // (the page is still loading), so the first rounds come quickly.
@@ -76,7 +77,7 @@
     var CLOCK_GOOD_ENOUGH = 4;
 
     // offset = host time - page time, known to lie in [lo, hi].
-    var _clock = { lo: -Infinity, hi: Infinity, askedId: 0, askedAt: 0, tripsLeft: 0, rounds: 0 };
+    var _clock = { lo: -Infinity, hi: Infinity, askedId: 0, askedAt: 0, tripsLeft: 0, rounds: 0, lastRoundAt: -Infinity };
 
     function _clockKnown() {
         return _clock.rounds > 0 ? _clock.hi - _clock.lo < Infinity : _clock.hi - _clock.lo <= CLOCK_GOOD_ENOUGH;
@@ -94,8 +95,20 @@
     }
 
     function _startClockRound(trips) {
+        _clock.lastRoundAt = performance.now();
         _clock.tripsLeft = trips;
         _askClock();
+    }
+
+    // MIDI is flowing (a message sent or received): a round is due if the
+    // last one is CLOCK_ROUND_EVERY old. Not from inside the caller.
+    function _clockInUse() {
+        if (performance.now() - _clock.lastRoundAt < CLOCK_ROUND_EVERY)
+            return;
+        _clock.lastRoundAt = performance.now();
+        setTimeout(function () {
+            _startClockRound(CLOCK_TRIPS_LATER);
+        }, 0);
     }
 
     // Only the answer to the latest question counts: a late answer to an
@@ -152,6 +165,7 @@
     MIDIOutput.prototype.send = function (data, timestamp) {
         var idx = this._idx;
         var bytes = Array.from(data);
+        _clockInUse();
         var now = performance.now();
         var delay = 0;
         if (timestamp && timestamp > now)
@@ -335,6 +349,7 @@
         var input = _midiAccess.inputs.get(String(p.port));
         if (!input)
             return;
+        _clockInUse();
 
         // The time it was played, on this page's clock; until the host's
         // clock is known, the time it arrived.
@@ -380,14 +395,9 @@
 
     // Not at once: the host takes page events only once the rest of its
     // script has run.
-    function _laterRounds() {
-        _startClockRound(CLOCK_TRIPS_LATER);
-        setTimeout(_laterRounds, CLOCK_ROUND_EVERY);
-    }
     CLOCK_FIRST_ROUNDS.forEach(function (at) {
         setTimeout(function () {
             _startClockRound(CLOCK_TRIPS_PER_ROUND);
         }, at);
     });
-    setTimeout(_laterRounds, CLOCK_FIRST_ROUNDS[CLOCK_FIRST_ROUNDS.length - 1] + CLOCK_ROUND_EVERY);
 })();
