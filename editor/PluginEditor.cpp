@@ -118,9 +118,15 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
 
     // Only events that carry the key come from the game's own document; the
     // rest (a frame, another page) are dropped before any handler runs.
-    const auto sealed = [this] (std::function<void (const juce::var&)> handler)
+    const auto dropped = [this] (const juce::String& name)
     {
-        return [this, handler = std::move (handler)] (const juce::var& event)
+        ++droppedPageEvents;
+        ++droppedPageEventsByName[name];
+    };
+
+    const auto sealed = [this, dropped] (const juce::String& name, std::function<void (const juce::var&)> handler)
+    {
+        return [this, dropped, name, handler = std::move (handler)] (const juce::var& event)
         {
             ++pageEventsReceived;
 
@@ -129,7 +135,7 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
             else if (const auto payload = eventKey.unwrap (event))
                 handler (*payload);
             else
-                ++droppedPageEvents;
+                dropped (name);
         };
     };
 
@@ -146,26 +152,35 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
                                                                     : juce::File ("~/.local/share");
    #endif
 
-    return juce::WebBrowserComponent::Options()
+    auto options = juce::WebBrowserComponent::Options()
         .withBackend (backend)
         .withWinWebView2Options (juce::WebBrowserComponent::Options::WinWebView2()
                                      .withUserDataFolder (dataHome.getChildFile ("LUTE WYRM RPG")))
         .withContentRuleList (NavigationRules::forSite (site))
         .withNativeIntegrationEnabled()
         .withUserScript (script)
-        .withEventListener ("midiSend",       sealed ([this] (const juce::var& v) { bridge.handleMidiSend (v); }))
-        .withEventListener ("midiClear",      sealed ([this] (const juce::var& v) { bridge.handleMidiClear (v); }))
-        .withEventListener ("midiOpenInput",  sealed ([this] (const juce::var& v) { bridge.handleOpenMidiInput (v); }))
-        .withEventListener ("fileDownload",   sealed ([] (const juce::var& v)     { PageBridge::handleFileDownload (v); }))
-        .withEventListener ("lwStateChanged", sealed ([this] (const juce::var& v) { bridge.handleStateChanged (v); }))
-        .withEventListener ("lwClockPing",    sealed ([this] (const juce::var& v) { bridge.handleClockPing (v); }))
-        .withEventListener (PageEventKey::registrationEventName, [this] (const juce::var& event)
+        .withEventListener (PageEventKey::registrationEventName, [this, dropped] (const juce::var& event)
                             {
                                 ++pageEventsReceived;
 
                                 if (site.checkPageEvents && ! eventKey.registerDocument (event))
-                                    ++droppedPageEvents;
+                                    dropped (PageEventKey::registrationEventName);
                             });
+
+    const std::pair<const char*, std::function<void (const juce::var&)>> sealedEvents[]
+    {
+        { "midiSend",       [this] (const juce::var& v) { bridge.handleMidiSend (v); } },
+        { "midiClear",      [this] (const juce::var& v) { bridge.handleMidiClear (v); } },
+        { "midiOpenInput",  [this] (const juce::var& v) { bridge.handleOpenMidiInput (v); } },
+        { "fileDownload",   [] (const juce::var& v)     { PageBridge::handleFileDownload (v); } },
+        { "lwStateChanged", [this] (const juce::var& v) { bridge.handleStateChanged (v); } },
+        { "lwClockPing",    [this] (const juce::var& v) { bridge.handleClockPing (v); } },
+    };
+
+    for (const auto& [name, handler] : sealedEvents)
+        options = options.withEventListener (name, sealed (name, handler));
+
+    return options;
 }
 
 //==============================================================================

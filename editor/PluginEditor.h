@@ -5,6 +5,8 @@
 #include "PageBridge.h"
 #include "PageEventKey.h"
 
+#include <map>
+
 //==============================================================================
 /** The whole user interface: one web view showing the game page.
 
@@ -34,6 +36,16 @@ public:
     */
     int getPageEventsReceived() const noexcept          { return pageEventsReceived; }
     int getDroppedPageEvents() const noexcept           { return droppedPageEvents; }
+
+    /** Those dropped of one event name. A document that has just been left
+        may still have events of its own on the way (the shim's clock
+        questions), dropped as they arrive; counting by name tells them apart.
+    */
+    int getDroppedPageEvents (const juce::String& eventName) const
+    {
+        const auto it = droppedPageEventsByName.find (eventName);
+        return it != droppedPageEventsByName.end() ? it->second : 0;
+    }
 
     /** Events for the page that were dropped because the view was hidden. */
     int getEventsDroppedWhileHidden() const noexcept    { return eventsDroppedWhileHidden; }
@@ -67,6 +79,7 @@ private:
     bool windowConfigured = false;
     bool constructionComplete = false;
     int quietDrains = 0, pageEventsReceived = 0, droppedPageEvents = 0, browsersMade = 0, eventsDroppedWhileHidden = 0;
+    std::map<juce::String, int> droppedPageEventsByName;
     const bool isPlugin;
     LUTEWYRMRPGAudioProcessor& processor;
     const GameSite site;

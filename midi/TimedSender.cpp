@@ -1,5 +1,7 @@
 #include "TimedSender.h"
 
+#include <algorithm>
+
 TimedSender::TimedSender()
     : thread ([this] { run(); })
 {
@@ -75,6 +77,11 @@ size_t TimedSender::getNumPending() const
     return pending.size();
 }
 
+int TimedSender::getNumWaits() const
+{
+    return waits.load (std::memory_order_relaxed);
+}
+
 void TimedSender::run()
 {
     juce::Thread::setCurrentThreadName ("Lutewyrm timed MIDI");
@@ -94,8 +101,11 @@ void TimedSender::run()
         if (waitMs > 0.0)
         {
             // Woken early by an earlier message, a clear or the end; the loop
-            // looks again in every case.
-            wake.wait_for (sl, std::chrono::duration<double, std::milli> (waitMs));
+            // looks again in every case. A page may ask for any time at all:
+            // a wait of centuries overflows the clock's nanoseconds and
+            // returns at once, so no single wait is longer than maxWaitMs.
+            wake.wait_for (sl, std::chrono::duration<double, std::milli> (std::min (waitMs, maxWaitMs)));
+            waits.fetch_add (1, std::memory_order_relaxed);
             continue;
         }
 

@@ -2,6 +2,7 @@
 
 #include "MidiDevices.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <thread>
@@ -45,6 +46,15 @@ public:
 
     size_t getNumPending() const;
 
+    /** How many times the thread has slept for a pending message so far: a
+        thread that waits properly sleeps once per message or per maxWaitMs.
+        Takes no lock, so it can watch a thread that would hold it.
+    */
+    int getNumWaits() const;
+
+    /** The longest the thread sleeps at once for a message not yet due. */
+    static constexpr double maxWaitMs = 1000.0;
+
     /** The time base of schedule(), now. */
     static double nowMs() noexcept      { return juce::Time::getMillisecondCounterHiRes(); }
 
@@ -65,6 +75,7 @@ private:
     std::map<Key, Pending> pending;             // guarded by lock
     juce::uint64 nextOrder = 0;                 // guarded by lock
     bool quitting = false;                      // guarded by lock
+    std::atomic<int> waits { 0 };
     std::thread thread;                         // last: started once the rest exists
 
     JUCE_DECLARE_NON_COPYABLE (TimedSender)

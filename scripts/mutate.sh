@@ -4,6 +4,8 @@
 #   scripts/mutate.sh            every mutation in tests/mutations/
 #   scripts/mutate.sh --quick    only those marked "quick" (CI runs these)
 #   scripts/mutate.sh NAME...    the named ones (file names without .diff)
+#   scripts/mutate.sh --check    builds and runs nothing: every row applies exactly
+#                                to the checkout, has its header and is in the table
 #
 # Each tests/mutations/NAME.diff is a small patch to the product (or to our
 # JUCE tree under third_party/juce), headed by:
@@ -24,11 +26,12 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-quick=0
+quick=0 check=0
 names=()
 for arg in "$@"; do
     case "$arg" in
         --quick) quick=1 ;;
+        --check) check=1 ;;
         *) names+=("$arg") ;;
     esac
 done
@@ -46,6 +49,30 @@ for diff in "$repo"/tests/mutations/*.diff; do
     mutations+=("$diff")
 done
 [ ${#mutations[@]} -gt 0 ] || fail "no mutation matches"
+
+# A row whose change no longer applies exactly would fail a full run, or with
+# fuzz land somewhere else and test nothing; found here as the code changes.
+if [ "$check" = 1 ]; then
+    stale=0
+    for diff in "${mutations[@]}"; do
+        name=$(basename "$diff" .diff)
+        problem=""
+        if ! patch -d "$repo" -p1 --dry-run --fuzz=0 --quiet < "$diff" > /dev/null 2>&1; then
+            problem="does not apply exactly to the checkout"
+        elif [ -z "$(field test "$diff")$(field run "$diff")" ] || [ -z "$(field target "$diff")" ] || [ -z "$(field why "$diff")" ]; then
+            problem="its header lacks test/run, target or why"
+        elif ! grep -qF "| \`$name\` |" "$repo/tests/mutations.md"; then
+            problem="has no row in tests/mutations.md"
+        fi
+        if [ -n "$problem" ]; then
+            log "$name: $problem"
+            stale=$((stale + 1))
+        fi
+    done
+    log "${#mutations[@]} rows checked, $stale stale"
+    [ "$stale" -eq 0 ]
+    exit
+fi
 
 bash "$repo/scripts/setup.sh"
 
@@ -68,7 +95,7 @@ for diff in "${mutations[@]}"; do
     test=$(field test "$diff"); command=$(field run "$diff"); must_fail=$(field fails "$diff"); targets=$(field target "$diff")
     [ -n "$test$command" ] && [ -n "$targets" ] || fail "$name: no test or target in its header"
 
-    patch -d "$tree" -p1 --quiet < "$diff" || fail "$name does not apply"
+    patch -d "$tree" -p1 --fuzz=0 --quiet < "$diff" || fail "$name does not apply"
     log "$name: building ${targets}"
     outcome=survived
     # shellcheck disable=SC2086
@@ -91,7 +118,7 @@ for diff in "${mutations[@]}"; do
             outcome="failed elsewhere"
         fi
     fi
-    patch -d "$tree" -p1 -R --quiet < "$diff" || fail "$name does not revert"
+    patch -d "$tree" -p1 -R --fuzz=0 --quiet < "$diff" || fail "$name does not revert"
 
     [ "$outcome" = caught ] && caught=$((caught + 1)) || survived=$((survived + 1))
     results+=("$(printf '%-40s %-16s %s' "$name" "$outcome" "${must_fail:-$test$command}")")

@@ -135,6 +135,49 @@ TEST (TimedSends, ChangedListsAndANewGameDocumentDropWhatWasPending)
     EXPECT_TRUE (f.devices.getSent ("out-a").empty());
 }
 
+// A page may ask for any time at all. One centuries ahead is kept and not
+// sent, and the sender sleeps meanwhile: a single wait that long overflows
+// the clock's nanoseconds and returns at once, and the thread would spin.
+TEST (TimedSends, ATimeFarAheadIsWaitedForWithoutSpinning)
+{
+    struct Output final : MidiOutputDevice
+    {
+        juce::MidiDeviceInfo getDeviceInfo() const override         { return { "Far", "far" }; }
+        void sendMessageNow (const juce::MidiMessage&) override     { ++sent; }
+        std::atomic<int> sent { 0 };
+    };
+
+    for (const auto ahead : { 1.0e13, 1.0e300 })
+    {
+        auto sender = std::make_unique<TimedSender>();
+        const auto output = std::make_shared<Output>();
+        ASSERT_TRUE (sender->schedule (output, juce::MidiMessage::noteOn (1, 60, 0.5f), now() + ahead));
+
+        ASSERT_TRUE (waitFor ([&] { return sender->getNumWaits() >= 1; })) << ahead;
+        const auto waitsBefore = sender->getNumWaits();
+        const auto start = now();
+        juce::Thread::sleep (200);
+
+        // A thread that sleeps properly wakes once per maxWaitMs (a spurious
+        // wake-up aside), however long this thread was kept from running; one
+        // that spins wakes hundreds of times.
+        const auto allowed = 3 + (int) ((now() - start) / TimedSender::maxWaitMs);
+        const auto woken = sender->getNumWaits() - waitsBefore;
+        EXPECT_LE (woken, allowed) << ahead;
+        EXPECT_EQ (output->sent.load(), 0) << ahead;
+
+        if (woken > allowed)
+        {
+            // A spinning thread all but owns the lock: joining it could take
+            // for ever, so it is left running.
+            (void) sender.release();
+            return;
+        }
+
+        EXPECT_EQ (sender->getNumPending(), 1u) << ahead;
+    }
+}
+
 //==============================================================================
 TEST (PageClock, APingIsAnsweredWithItsIdAndTheNativeTimeNow)
 {
