@@ -125,6 +125,7 @@ void PageBridge::handleMidiClear (const juce::var& payload)
 
 void PageBridge::handleClockPing (const juce::var& payload)
 {
+    ++clockPingsAnswered;
     emit (clockPongEvent, makeObject ({ { "id", varToInt (payload.getProperty ("id", {})) },
                                         { "time", TimedSender::nowMs() } }));
 }

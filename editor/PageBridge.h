@@ -105,6 +105,11 @@ public:
 
     size_t getNumPendingSends() const                  { return timedSends.getNumPending(); }
 
+    /** The page's clock questions answered so far (for tests, which wait for
+        the page's clock mapping to settle before they time anything).
+    */
+    int getClockPingsAnswered() const noexcept         { return clockPingsAnswered; }
+
     /** Stops every open input, before the sink's target goes away. */
     void stopInputs()                                  { ports.stopInputs(); }
 
@@ -127,6 +132,7 @@ private:
     // The bootstrap script's lists, and those the current page works with.
     PagePortLists declaredLists, pageLists;
     bool pageLoading = false;
+    int clockPingsAnswered = 0;
     juce::uint32 documentRestores = 0;
 
     // Messages from devices, in arrival order, waiting for the message thread;

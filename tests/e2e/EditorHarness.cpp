@@ -278,6 +278,37 @@ PageClock measurePageClock (EditorHarness& harness, int trips)
     return clock;
 }
 
+bool waitForPageClockSettled (EditorHarness& harness, int timeoutMs)
+{
+    // The shim's last first round is due 1 s into the document: a timer of
+    // ours set after that fires after the shim's, so once it has, that round
+    // has begun.
+    if (! harness.waitForPage ("performance.now() > 1000", timeoutMs))
+        return false;
+
+    harness.eval ("window.lwTestTimerFired = false; setTimeout (function () { window.lwTestTimerFired = true; }, 0); true");
+
+    if (! harness.waitForPage ("window.lwTestTimerFired === true", timeoutMs))
+        return false;
+
+    // A round under way asks again as each answer comes in, and its
+    // questions and answers travel in order with our evaluations: while it
+    // lasts, every evaluation sees at least one more question answered.
+    const auto answered = [&] { return onMessageThread<int> ([&] { return harness.editor().getBridge().getClockPingsAnswered(); }); };
+
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
+
+    while (juce::Time::getMillisecondCounterHiRes() < deadline)
+    {
+        const auto before = answered();
+
+        if (harness.eval ("true") == juce::var (true) && answered() == before)
+            return true;
+    }
+
+    return false;
+}
+
 std::vector<Bytes> receivedOn (EditorHarness& harness, const juce::String& inputName)
 {
     const auto list = harness.eval ("lwDemo.received.filter (function (m) { return m.input === "

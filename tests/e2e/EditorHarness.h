@@ -119,6 +119,13 @@ struct PageClock
 */
 PageClock measurePageClock (EditorHarness& harness, int trips = 60);
 
+/** Waits until the shim's first rounds of clock questions are over, so that
+    what it stamps from then on uses the one mapping it has settled on (before
+    that, a stamp may be the arrival time, or come from looser bounds).
+    Returns false on a time-out.
+*/
+bool waitForPageClockSettled (EditorHarness& harness, int timeoutMs = 60000);
+
 /** The page hook's list of received messages for one input, as byte vectors. */
 std::vector<Bytes> receivedOn (EditorHarness& harness, const juce::String& inputName);
 

@@ -53,6 +53,7 @@ TEST (Timing, DeviceMessagesCarryTheTimeTheyWerePlayedOnThePagesClock)
     h.open();
     ASSERT_EQ (h.eval (listenOnInputZero()), juce::var (true));
     ASSERT_TRUE (h.waitForPage ("window.listening === true"));
+    ASSERT_TRUE (waitForPageClockSettled (h));
     ASSERT_TRUE (waitFor ([&] { return h.devices.getNumStartedInputs ("in-0") == 1; }));
 
     std::vector<double> played;
@@ -99,6 +100,7 @@ TEST (Timing, HostTrackNotesKeepTheirSampleSpacingOnThePage)
     prepare (*h.processor, 48000.0, 480);
     ASSERT_EQ (h.eval (listenOnInputZero()), juce::var (true));
     ASSERT_TRUE (h.waitForPage ("window.listening === true"));
+    ASSERT_TRUE (waitForPageClockSettled (h));
 
     constexpr int numBlocks = 40, blockSize = 480;
     constexpr double blockMs = blockSize / 48.0;
@@ -146,7 +148,8 @@ TEST (Timing, ATimedSendLeavesOnTimeWhileThePageIsBusy)
     h.devices.plugOutput ("Lute", "out-0");
     h.open();
 
-    // The shim measures the host's clock at once; wait for its first round.
+    // Until the shim knows the host's clock, it times sends itself.
+    ASSERT_TRUE (waitForPageClockSettled (h));
     const auto clock = measurePageClock (h);
 
     const auto due = h.eval ("(function () {"
