@@ -18,7 +18,7 @@ void GameWebView::goToGame()
 void GameWebView::openInSystemBrowser (const juce::String& address)
 {
     // The address as the page gave it: juce::URL would re-encode its query.
-    // (On Linux, JUCE's launcher is patched to quote it for the shell.)
+    // (On Linux, JUCE's launcher quotes it for the shell: patch 0017.)
     juce::Process::openDocument (address, {});
 }
 
@@ -133,6 +133,7 @@ bool GameWebView::pageLoadHadNetworkError (const juce::String& errorInfo)
 
 void GameWebView::newWindowAttemptingToLoad (const juce::String& newURL)
 {
+    // On Linux, window.open reaches this only with patch 0019.
     // A new window never opens inside the game's view.
     if (site.classify (newURL) != GameSite::Navigation::refuse)
         launchInBrowser (newURL);
@@ -141,9 +142,10 @@ void GameWebView::newWindowAttemptingToLoad (const juce::String& newURL)
 void GameWebView::pageLoadStopped (const juce::String& url)
 {
     // The engine stopped one of the page's own loads before its request (see
-    // NavigationRules): an address elsewhere, or one of the game's or an
-    // allowed origin's that redirected elsewhere (the engine does not say
-    // where to). The user's browser can follow either; the view stays as it is.
+    // NavigationRules, and patch 0023 for this callback): an address
+    // elsewhere, or one of the game's or an allowed origin's that redirected
+    // elsewhere (the engine does not say where to). The user's browser can
+    // follow either; the view stays as it is.
     if (site.isGameAddress (url) && loadingGame)
     {
         // The game's own page sent the view away as it loaded.

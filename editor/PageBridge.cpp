@@ -16,7 +16,8 @@ namespace
 
     double playedAt (const juce::MidiMessage& message)
     {
-        // Inputs stamp messages in seconds of the millisecond counter.
+        // Inputs stamp messages in seconds of the millisecond counter (on
+        // Linux to the microsecond: patch 0027).
         const auto now = TimedSender::nowMs();
         const auto stamp = message.getTimeStamp() * 1000.0;
         return std::isfinite (stamp) && std::abs (stamp - now) <= stampTrustMs ? stamp : now;
@@ -141,6 +142,21 @@ void PageBridge::handleOpenMidiInput (const juce::var& payload)
     ports.openInput (port, *this);
 }
 
+const std::vector<PageBridge::IncomingEvent>& PageBridge::incomingEvents()
+{
+    static const std::vector<IncomingEvent> events
+    {
+        { "midiSend",       [] (PageBridge& b, const juce::var& v) { b.handleMidiSend (v); } },
+        { "midiClear",      [] (PageBridge& b, const juce::var& v) { b.handleMidiClear (v); } },
+        { "midiOpenInput",  [] (PageBridge& b, const juce::var& v) { b.handleOpenMidiInput (v); } },
+        { "fileDownload",   [] (PageBridge&, const juce::var& v)   { handleFileDownload (v); } },
+        { "lwStateChanged", [] (PageBridge& b, const juce::var& v) { b.handleStateChanged (v); } },
+        { "lwClockPing",    [] (PageBridge& b, const juce::var& v) { b.handleClockPing (v); } },
+    };
+
+    return events;
+}
+
 void PageBridge::handleStateChanged (const juce::var& payload)
 {
     processor.reportWebState (varToText (payload.getProperty ("state", {})), documentRestores);
@@ -159,6 +175,7 @@ void PageBridge::handleFileDownload (const juce::var& payload)
     const auto filename = safeSaveFileName (suggested);
     const auto initialFile = saveDialogFolder().getChildFile (filename);
 
+    // On Linux the dialog no longer moves the whole process to its folder (patch 0018).
     auto chooser = std::make_shared<juce::FileChooser> ("Save " + filename, initialFile, "", true, false, nullptr);
 
     // The completion keeps the chooser alive until the dialog is done; the

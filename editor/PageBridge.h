@@ -66,6 +66,20 @@ public:
     */
     static void handleFileDownload (const juce::var& payload);
 
+    /** One event the page sends, and the handler above that takes it. */
+    struct IncomingEvent
+    {
+        const char* name;
+        void (*handle) (PageBridge& bridge, const juce::var& payload);
+    };
+
+    /** Every event the page sends to the bridge, in one table: the editor
+        listens for exactly these, each sealed with the document's key, and the
+        bootstrap seals exactly these names. A name missing from one list would
+        drop every event of that name without a word.
+    */
+    static const std::vector<IncomingEvent>& incomingEvents();
+
     //==============================================================================
     /** Rebuilds the port lists if the system's devices changed, and tells the page. */
     void pollMidiDevices();

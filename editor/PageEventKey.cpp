@@ -1,4 +1,5 @@
 #include "PageEventKey.h"
+#include "PageBridge.h"
 
 #if JUCE_WINDOWS
  #include <windows.h>
@@ -98,7 +99,15 @@ juce::var PageEventKey::wrap (const juce::String& keyText, const juce::var& payl
 
 const juce::StringArray& PageEventKey::sealedEventNames()
 {
-    static const juce::StringArray names { "midiSend", "midiClear", "midiOpenInput", "fileDownload",
-                                           "lwStateChanged", "lwClockPing" };
+    static const auto names = []
+    {
+        juce::StringArray list;
+
+        for (auto& event : PageBridge::incomingEvents())
+            list.add (event.name);
+
+        return list;
+    }();
+
     return names;
 }

@@ -59,7 +59,9 @@ public:
     /** What the page's wrapped emitEvent sends (for tests). */
     static juce::var wrap (const juce::String& keyText, const juce::var& payload);
 
-    /** The names of the page events that carry the key. */
+    /** The names of the page events that carry the key: all that the page
+        sends to the bridge (PageBridge::incomingEvents()).
+    */
     static const juce::StringArray& sealedEventNames();
 
     /** The bootstrap's registration event. */

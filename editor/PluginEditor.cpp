@@ -26,6 +26,7 @@ LUTEWYRMRPGAudioProcessorEditor::LUTEWYRMRPGAudioProcessorEditor (LUTEWYRMRPGAud
                       return false;
                   }
 
+                  // One evaluation for the whole list (patch 0026).
                   browser->emitEventsIfBrowserIsVisible (events);
                   return true;
               })
@@ -156,7 +157,7 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
         .withBackend (backend)
         .withWinWebView2Options (juce::WebBrowserComponent::Options::WinWebView2()
                                      .withUserDataFolder (dataHome.getChildFile ("LUTE WYRM RPG")))
-        .withContentRuleList (NavigationRules::forSite (site))
+        .withContentRuleList (NavigationRules::forSite (site))        // patch 0023 (WebKitGTK only)
         .withNativeIntegrationEnabled()
         .withUserScript (script)
         .withEventListener (PageEventKey::registrationEventName, [this, dropped] (const juce::var& event)
@@ -167,18 +168,12 @@ juce::WebBrowserComponent::Options LUTEWYRMRPGAudioProcessorEditor::createBrowse
                                     dropped (PageEventKey::registrationEventName);
                             });
 
-    const std::pair<const char*, std::function<void (const juce::var&)>> sealedEvents[]
+    // Every event the bridge takes, each sealed with the document's key.
+    for (const auto& event : PageBridge::incomingEvents())
     {
-        { "midiSend",       [this] (const juce::var& v) { bridge.handleMidiSend (v); } },
-        { "midiClear",      [this] (const juce::var& v) { bridge.handleMidiClear (v); } },
-        { "midiOpenInput",  [this] (const juce::var& v) { bridge.handleOpenMidiInput (v); } },
-        { "fileDownload",   [] (const juce::var& v)     { PageBridge::handleFileDownload (v); } },
-        { "lwStateChanged", [this] (const juce::var& v) { bridge.handleStateChanged (v); } },
-        { "lwClockPing",    [this] (const juce::var& v) { bridge.handleClockPing (v); } },
-    };
-
-    for (const auto& [name, handler] : sealedEvents)
-        options = options.withEventListener (name, sealed (name, handler));
+        const auto handle = event.handle;
+        options = options.withEventListener (event.name, sealed (event.name, [this, handle] (const juce::var& v) { handle (bridge, v); }));
+    }
 
     return options;
 }

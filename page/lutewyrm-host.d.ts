@@ -26,7 +26,8 @@ interface LutewyrmBackend {
     emitEvent (name: "midiClear", payload: { port: number }): void;
     emitEvent (name: "midiOpenInput", payload: { port: number }): void;
     emitEvent (name: "fileDownload", payload: { filename: string; content: string }): void;
-    /** `state` is the text of one JSON object, e.g. JSON.stringify of a LutewyrmRoutingState. */
+    /** `state` is the text of one JSON object, e.g. JSON.stringify of a LutewyrmRoutingState.
+        (The host also keeps an object given here, as its JSON text; send the text.) */
     emitEvent (name: "lwStateChanged", payload: { state: string }): void;
 
     /** `time`: when it was played, in ms of the host's clock. */

@@ -107,6 +107,9 @@ void LUTEWYRMRPGAudioProcessor::setStateInformation (const void* data, int sizeI
     if (data == nullptr || sizeInBytes <= 0)
         return;
 
+    // Any bytes at all: JUCE's JSON reader is patched to limit nesting
+    // (0009), keep long numbers from overflowing (0010) and read an escaped
+    // NUL (0024).
     const auto parsed = juce::JSON::parse (juce::String::fromUTF8 (static_cast<const char*> (data), sizeInBytes));
     bool pageSettingsChanged = false;
 

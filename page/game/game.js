@@ -115,13 +115,16 @@
 
     // Converts the way the host reads the state, so that the page shows the
     // same channel and output that the host acts on: numbers truncate,
-    // text counts by its leading integer, true is 1, anything else 0.
+    // text counts by its leading integer, true is 1, anything else 0. The
+    // host's leading integer is blanks, an optional minus sign and digits: no
+    // plus sign (parseInt would take "+5" for 5 where the host reads 0).
     function toInt(value) {
         if (typeof value === "number")
             return isFinite(value) ? Math.trunc(value) : 0;
         if (typeof value === "string") {
-            var n = parseInt(value, 10);
-            return isNaN(n) ? 0 : n;
+            var m = /^[ \t\n\v\f\r]*(-?)([0-9]*)/.exec(value);
+            var n = m[2] === "" ? 0 : Number(m[2]);
+            return m[1] === "-" ? -n : n;
         }
         return value === true ? 1 : 0;
     }

@@ -6,8 +6,11 @@
 
 import { describe, test } from "node:test";
 import assert from "node:assert/strict";
-import { composeBootstraps, entries, GAME_ORIGIN, loadPage, openPage, REGISTRATION_EVENT, SEALED_EVENTS, ViewStorage,
+import { composeBootstraps, entries, GAME_ORIGIN, loadPage, openPage, REGISTRATION_EVENT, sealedEvents, ViewStorage,
          viaJson } from "./harness.mjs";
+
+// The events the editor listens for, as the product lists them.
+const SEALED_EVENTS = sealedEvents();
 
 // mulberry32: the same cases on every run and every machine.
 function generator(seed) {
@@ -168,6 +171,13 @@ describe("the bootstrap script for generated names and states", () => {
             }
         });
         assert.deepEqual(failures, []);
+    });
+
+    test("every event a page sends to the editor is one the editor listens for, sealed", () => {
+        // What the shim and a game send; any missing from the editor's table
+        // would be dropped, every time, without a word.
+        const sent = ["midiSend", "midiClear", "midiOpenInput", "lwClockPing", "fileDownload", "lwStateChanged"];
+        assert.deepEqual(sent.filter((name) => !SEALED_EVENTS.includes(name)), []);
     });
 
     test("each game document registers a key of its own with the secret, and its page events carry that key", async () => {

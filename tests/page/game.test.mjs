@@ -117,6 +117,21 @@ describe("settings", () => {
         });
     }
 
+    // The host's own table: how it reads the routing out of a page state.
+    // The page shows the player what the host will do, so it must agree.
+    const routingTable = JSON.parse(readFileSync(new URL("../cases/routing-choice.json", import.meta.url), "utf8"));
+    test("the page reads channel and output out of a state as the host does", async () => {
+        assert.ok(routingTable.cases.length > 0);
+        const disagreements = [];
+        for (const c of routingTable.cases) {
+            const { demo } = await startGame({ instance: { id: "i1", stateText: c.state } });
+            const read = demo.restoredState ?? DEFAULTS;
+            if (read.channel !== c.channel || read.output !== c.output)
+                disagreements.push(`${c.name}: ${c.state} gives channel ${read.channel}, output "${read.output}"`);
+        }
+        assert.deepEqual(disagreements, []);
+    });
+
     const changes = [
         {
             name: "choosing an output",

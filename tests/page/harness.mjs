@@ -20,9 +20,7 @@ export const gamePath = root + "page/game/game.js";
 export const GAME_ORIGIN = "https://game.example";
 export const EVENT_KEY = "0f1e2d3c4b5a69788796a5b4c3d2e1f0";
 
-// The page events the editor listens for, which the bootstrap wraps with the
-// document's key, and the event that registers that key with the editor's secret.
-export const SEALED_EVENTS = ["midiSend", "midiClear", "midiOpenInput", "fileDownload", "lwStateChanged", "lwClockPing"];
+// The event that registers a document's key with the editor's secret.
 export const REGISTRATION_EVENT = "lwDocumentKey";
 
 // A copy made through JSON is what the native side would receive, and it
@@ -32,16 +30,28 @@ export const viaJson = (value) => (value === undefined ? undefined : JSON.parse(
 export const composerPath = process.env.LUTEWYRM_COMPOSE_BOOTSTRAP
     || root + "build/tests/tools/lutewyrm_compose_bootstrap" + (process.platform === "win32" ? ".exe" : "");
 
-// Composes the editor's script for each request with one run of the tool:
-// {outputs: [names], inputs: [names], instance: {id, state} or null,
-//  gameOrigin and eventKey (both, or neither for no page-event check)}.
-export function composeBootstraps(requests) {
+function requireComposer() {
     if (!existsSync(composerPath))
         throw new Error(`No bootstrap composer at ${composerPath}: build it with `
             + "`cmake --build build --target lutewyrm_compose_bootstrap`, "
             + "or point LUTEWYRM_COMPOSE_BOOTSTRAP at it");
+    return composerPath;
+}
 
-    const run = spawnSync(composerPath, [], { input: JSON.stringify(requests), encoding: "utf8", maxBuffer: 1 << 30 });
+// The page events the editor listens for, each of which the bootstrap wraps
+// with the document's key: the product's own list, from the tool.
+export function sealedEvents() {
+    const run = spawnSync(requireComposer(), ["--page-events"], { encoding: "utf8" });
+    if (run.error || run.status !== 0)
+        throw new Error(`${composerPath} --page-events failed: ${run.error ?? run.stderr}`);
+    return JSON.parse(run.stdout);
+}
+
+// Composes the editor's script for each request with one run of the tool:
+// {outputs: [names], inputs: [names], instance: {id, state} or null,
+//  gameOrigin and eventKey (both, or neither for no page-event check)}.
+export function composeBootstraps(requests) {
+    const run = spawnSync(requireComposer(), [], { input: JSON.stringify(requests), encoding: "utf8", maxBuffer: 1 << 30 });
     if (run.error || run.status !== 0)
         throw new Error(`${composerPath} failed: ${run.error ?? run.stderr}`);
 

@@ -48,11 +48,9 @@ struct BridgeFixture
         const auto payload = juce::JSON::parse (payloadJson);
         onMessageThread ([&]
         {
-            if (event == "midiSend")             bridge->handleMidiSend (payload);
-            else if (event == "midiClear")       bridge->handleMidiClear (payload);
-            else if (event == "lwClockPing")     bridge->handleClockPing (payload);
-            else if (event == "midiOpenInput")   bridge->handleOpenMidiInput (payload);
-            else if (event == "lwStateChanged")  bridge->handleStateChanged (payload);
+            for (auto& e : PageBridge::incomingEvents())
+                if (event == e.name && event != "fileDownload")     // that one opens a dialog
+                    e.handle (*bridge, payload);
         });
     }
 

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <chrono>
 #include <unistd.h>
 #include <vector>
 
@@ -150,6 +153,94 @@ namespace ProcessInfo
         }
 
         return seconds;
+    }
+
+    /** How often each thread of a process has gone to sleep of its own accord
+        so far (its voluntary context switches), by thread id: each one was
+        followed by a wake-up. Threads are named as in /proc (their "comm").
+    */
+    struct ThreadSleeps
+    {
+        std::map<int, long> count;
+        std::map<int, std::string> name;
+    };
+
+    inline ThreadSleeps threadSleeps (int pid)
+    {
+        ThreadSleeps sleeps;
+        const auto taskDir = "/proc/" + std::to_string (pid) + "/task";
+
+        if (auto* dir = opendir (taskDir.c_str()))
+        {
+            while (auto* entry = readdir (dir))
+            {
+                if (entry->d_name[0] == '.')
+                    continue;
+
+                const auto tid = atoi (entry->d_name);
+                std::istringstream status (readFile (taskDir + "/" + entry->d_name + "/status"));
+
+                for (std::string line; std::getline (status, line);)
+                    if (line.rfind ("voluntary_ctxt_switches:", 0) == 0)
+                        sleeps.count[tid] = std::stol (line.substr (24));
+
+                auto comm = readFile (taskDir + "/" + entry->d_name + "/comm");
+                while (! comm.empty() && comm.back() == '\n')
+                    comm.pop_back();
+                sleeps.name[tid] = comm;
+            }
+
+            closedir (dir);
+        }
+
+        return sleeps;
+    }
+
+    /** The threads of a process that woke more than `limit` times while
+        `interval` ran, each as "name (thread id): wake-ups".
+    */
+    inline std::vector<std::string> threadsWakingMoreThan (int pid, long limit, const std::function<void()>& interval)
+    {
+        const auto before = threadSleeps (pid);
+        interval();
+        const auto after = threadSleeps (pid);
+
+        std::vector<std::string> found;
+
+        for (auto& [tid, count] : after.count)
+        {
+            const auto known = before.count.find (tid);
+            const auto wakes = count - (known != before.count.end() ? known->second : 0);
+
+            if (wakes > limit)
+                found.push_back (after.name.at (tid) + " (" + std::to_string (tid) + "): " + std::to_string (wakes));
+        }
+
+        return found;
+    }
+
+    /** Waits, in intervals of `intervalSeconds` (at most `maxIntervals`), for
+        one in which no thread of the process woke more than `limit` times.
+        Returns the threads that did in the last interval: none once the
+        process has settled. Start-up work (a page loading, a first paint)
+        ends; a thread that wakes on a schedule never settles.
+    */
+    inline std::vector<std::string> threadsStillWakingAfterSettling (int pid, long limit, int intervalSeconds, int maxIntervals)
+    {
+        std::vector<std::string> waking;
+
+        for (int i = 0; i < maxIntervals; ++i)
+        {
+            waking = threadsWakingMoreThan (pid, limit, [intervalSeconds]
+            {
+                std::this_thread::sleep_for (std::chrono::seconds (intervalSeconds));
+            });
+
+            if (waking.empty())
+                break;
+        }
+
+        return waking;
     }
 
     /** Resident memory of a process and all its descendants, in MiB. */

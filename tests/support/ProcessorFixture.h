@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include "support/JucePrinters.h"
 
+#include <functional>
 #include <set>
 
 //==============================================================================
@@ -78,4 +79,19 @@ inline std::set<juce::String> soundingNotes (const VirtualMidiDevices& devices, 
     }
 
     return sounding;
+}
+
+/** For cases whose outcome depends on two calls made less than some time
+    apart (the forwarder sends by the wall clock): runs attempt() again, at
+    most 20 times, while it reports that the machine stalled between the calls
+    for longer than the case allows. attempt() checks its outcome only when
+    the timing held, and leaves nothing in flight that the next try could see.
+*/
+inline void untilTheTimingHeld (const std::function<bool()>& attempt)
+{
+    for (int i = 0; i < 20; ++i)
+        if (attempt())
+            return;
+
+    ADD_FAILURE() << "the machine stalled between the calls of every try";
 }

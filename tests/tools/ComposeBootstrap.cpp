@@ -1,4 +1,5 @@
 #include "editor/BootstrapScript.h"
+#include "editor/PageEventKey.h"
 
 #include <PageData.h>
 
@@ -16,6 +17,10 @@
 // The embedded shim and BootstrapScript::compose are the product's own, so the
 // page tests run exactly what a page gets. One process composes any number of
 // scripts, because starting it costs far more than composing.
+//
+// With --page-events it writes the JSON array of the page events the editor
+// listens for (each sealed with the document's key) instead, so the page
+// tests take the names from the product.
 
 namespace
 {
@@ -87,8 +92,19 @@ namespace
     }
 }
 
-int main()
+int main (int argc, char** argv)
 {
+    if (argc > 1 && std::string (argv[1]) == "--page-events")
+    {
+        juce::Array<juce::var> names;
+
+        for (auto& name : PageEventKey::sealedEventNames())
+            names.add (name);
+
+        std::cout << juce::JSON::toString (names, true).toStdString() << std::endl;
+        return std::cout.good() ? 0 : 1;
+    }
+
     const std::string input { std::istreambuf_iterator<char> (std::cin), std::istreambuf_iterator<char>() };
 
     juce::var requests;

@@ -38,34 +38,5 @@ TEST (BootstrapScript, NamesAreEscapedSoTheyArriveUnchanged)
         EXPECT_EQ (BootstrapScript::escapeName (c.name), c.escaped) << c.name;
 }
 
-TEST (BootstrapScript, PortsScriptIsTheDeclarationsThenTheShim)
-{
-    EXPECT_EQ (BootstrapScript::buildPortsScript ({ "Out \"A\"" }, {}, "\n(function(){})();\n"),
-               "var _juceMidiPorts = [{\"id\":0,\"name\":\"Out \\\"A\\\"\"}];\n"
-               "var _juceMidiInputPorts = [];\n"
-               "\n(function(){})();\n");
-}
-
-TEST (BootstrapScript, InstanceBlockCarriesTheStateAsInertText)
-{
-    const juce::String parse ("(function () { try { return JSON.parse (");
-    const juce::String guard ("); } catch (e) { return null; } })()");
-
-    struct Case { juce::String state, value; };
-
-    const Case cases[] = {
-        { "",                        "null" },
-        { "   \t\r\n ",              "null" },
-        { "{\"channel\":3}",         parse + "\"{\\\"channel\\\":3}\"" + guard },
-        { "  {\"a\":1}  ",           parse + "\"  {\\\"a\\\":1}  \"" + guard },     // inserted untrimmed
-        { "not json; alert(1)",      parse + "\"not json; alert(1)\"" + guard },
-        { "\"</script>\"\n\\",       parse + "\"\\\"</script>\\\"\\n\\\\\"" + guard },
-        { "x" + lineSeparator,       parse + "\"x\\u2028\"" + guard },
-    };
-
-    for (auto& c : cases)
-        EXPECT_EQ (BootstrapScript::instanceBlock ("0123abcd", c.state),
-                   "\nvar _lwInstanceId = \"0123abcd\";\nvar _lwInstanceState = " + c.value + ";\n") << c.state;
-
-    EXPECT_EQ (BootstrapScript::instanceBlock ("a\"b", ""), "\nvar _lwInstanceId = \"a\\\"b\";\nvar _lwInstanceState = null;\n");
-}
+// What the composed script declares and does, with hostile names and states,
+// is checked by running it: tests/page/bootstrap.test.mjs.

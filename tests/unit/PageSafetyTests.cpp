@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include "support/JucePrinters.h"
 
-#include "editor/BootstrapScript.h"
 #include "editor/GameSite.h"
 #include "editor/NavigationRules.h"
 #include "editor/OfflinePage.h"
@@ -230,15 +229,6 @@ TEST (PageEventKey, WithoutARandomSourceEveryEventIsDropped)
         EXPECT_FALSE (passes (key, documentA));
         EXPECT_FALSE (passes (key, guess));
     }
-}
-
-TEST (BootstrapScript, TheKeyBlockSealsThePageEvents)
-{
-    // Where the script runs and what it declares is checked in the page
-    // tests (tests/page/bootstrap.test.mjs), which run it.
-    const auto block = BootstrapScript::eventKeyBlock ("k\"ey");
-    EXPECT_TRUE (block.contains ("lwKey: \"k\\\"ey\"")) << block;
-    EXPECT_TRUE (block.contains ("{ midiSend: true, midiClear: true, midiOpenInput: true, fileDownload: true, lwStateChanged: true, lwClockPing: true }")) << block;
 }
 
 //==============================================================================

@@ -109,7 +109,7 @@ TEST (TimedSends, ClearDropsOnlyThatOutputsSendsThatAreNotDueYet)
     EXPECT_EQ (pending (f), 1u);
 }
 
-// Port numbers the page scheduled under stop meaning the same device when the
+// Port numbers the page scheduled under stop naming the same device when the
 // lists change or a new document starts: its pending sends are dropped.
 TEST (TimedSends, ChangedListsAndANewGameDocumentDropWhatWasPending)
 {
